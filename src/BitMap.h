@@ -1,0 +1,38 @@
+// One picture decoded, converted to 24 bits per pixel and fitted to a window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class BitMap {
+public:
+    BitMap() = default;
+    ~BitMap();
+    BitMap(const BitMap&) = delete;
+    BitMap& operator=(const BitMap&) = delete;
+
+    // The area to fill, in pixels.
+    void set_window_size(std::int32_t window_width, std::int32_t window_height);
+    // Decodes and fits the file; false (object unchanged) when it cannot be shown.
+    bool load(const std::string& path);
+
+    // Size of the fitted picture in pixels, valid after a successful load.
+    std::int32_t width() const { return width_; }
+    std::int32_t height() const { return height_; }
+    // Bottom-up rows of blue, green, red bytes, each row pitch() bytes; owned by this object,
+    // valid until the next load or destruction.
+    const std::uint8_t* bits() const;
+    // Bytes per row: width * 3 rounded up to a multiple of 4.
+    std::int32_t pitch() const;
+
+    // The fitting arithmetic: iw x ih fitted into window_width x window_height.
+    static void fit(std::int32_t iw, std::int32_t ih, std::int32_t window_width,
+                    std::int32_t window_height, std::int32_t& w, std::int32_t& h);
+
+private:
+    std::int32_t width_ = 0;
+    std::int32_t height_ = 0;
+    std::int32_t window_width_ = 0;
+    std::int32_t window_height_ = 0;
+    void* picture_ = nullptr; // the decoder's bitmap of the fitted picture
+};

@@ -1,0 +1,7 @@
+#include "Configurator.h"
+
+#include "Tracer.h"
+
+namespace {
+const std::int32_t kModule = Tracer::register_module("Configurator");
+}

@@ -1,0 +1,34 @@
+// The configuration store: key to an ordered list of values, keys compared ASCII-case-blind.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+class Configurator {
+public:
+    Configurator();
+    ~Configurator();
+
+    // Appends a value; earlier values of the same key stay before it.
+    void add(const std::string& key, const std::string& value);
+    // Adds the empty value when the key has none; otherwise does nothing.
+    void add_key(const std::string& key);
+    bool contains(const std::string& key) const;
+    // Getters fill `value` and return true when the key has an entry at `index`; else untouched.
+    bool get_string(const std::string& key, std::string& value, int index) const;
+    // Reads a signed decimal as a stream would; may store a leading number and still return
+    // false when other characters follow it.
+    bool get_int(const std::string& key, std::int32_t& value, int index) const;
+
+private:
+    struct KeyLess {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    const std::string* find(const std::string& key, int index) const;
+
+    std::multimap<std::string, std::string, KeyLess> entries_;
+};
+
+// Reads a configuration file into `store`; false when it cannot be opened.
+bool ReadConfigFile(const char* file_name, Configurator& store);

@@ -1,0 +1,59 @@
+// Listing one folder, and the two callbacks that build and read the file index.
+#pragma once
+
+#include "Platform.h"
+
+#include <cstdint>
+#include <deque>
+#include <set>
+#include <string>
+
+class DirectoryScanner {
+public:
+    // Receives one listed entry: the attribute word and the name alone; false stops the listing.
+    class FonctorAttrib {
+    public:
+        virtual bool operator()(std::uint32_t attributes, const char* name) = 0;
+
+    protected:
+        ~FonctorAttrib() = default;
+    };
+
+    // Hands every entry that `pattern` selects, "." and ".." excepted, to `callback`.
+    static void scan(const std::string& pattern, FonctorAttrib& callback);
+    // folder + separator + "*.*"
+    static std::string pattern(const std::string& folder);
+    // folder + separator + name
+    static std::string join(const std::string& folder, const std::string& name);
+};
+
+// Finds the file (not folder) at a given position of one listing.
+class FileIndex final : public DirectoryScanner::FonctorAttrib {
+public:
+    explicit FileIndex(std::int32_t position) : remaining_(position) {}
+    bool operator()(std::uint32_t attributes, const char* name) override;
+    // Empty until found.
+    std::string name() const { return found_name_; }
+
+private:
+    std::string found_name_;
+    std::int32_t remaining_;
+};
+
+// Browses one folder while the index is built: queues sub-folders, counts files.
+class TreeBrowser final : public DirectoryScanner::FonctorAttrib {
+public:
+    // `seen` holds the folders of this run already scanned or queued; a folder reached
+    // through a link is queued only when it is not there yet (link loops end).
+    TreeBrowser(std::deque<std::string>& pending, const std::string& folder,
+                std::set<platform::FolderId>& seen)
+        : pending_(pending), folder_(folder), seen_(seen) {}
+    bool operator()(std::uint32_t attributes, const char* name) override;
+    std::int32_t files() const { return files_; }
+
+private:
+    std::deque<std::string>& pending_;
+    std::string folder_;
+    std::int32_t files_ = 0;
+    std::set<platform::FolderId>& seen_;
+};

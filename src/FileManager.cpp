@@ -1,0 +1,7 @@
+#include "FileManager.h"
+
+#include "Tracer.h"
+
+namespace {
+const std::int32_t kModule = Tracer::register_module("FileManager");
+}

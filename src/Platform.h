@@ -1,0 +1,59 @@
+// The few things that differ between Windows and POSIX. One implementation per
+// platform folder (src/win32/Platform.cpp, src/linux/Platform.cpp); the build picks it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+// Attribute bits of a listed entry, as Windows reports them; POSIX maps onto the same bits.
+constexpr std::uint32_t kAttributeDirectory = 0x10;
+constexpr std::uint32_t kAttributeReparsePoint = 0x400; // a link (symbolic link, junction)
+
+// The separator between a folder and an entry name: '\\' on Windows, '/' elsewhere.
+extern const char kSeparator;
+
+// Receives one entry of a listing; returns false to stop the listing.
+class EntryVisitor {
+public:
+    virtual bool visit(std::uint32_t attributes, const char* name) = 0;
+
+protected:
+    ~EntryVisitor() = default;
+};
+
+// Lists the entries that `pattern` (folder + separator + "*.*") selects, in the order the
+// file system yields them, "." and ".." left out. False when the listing cannot be opened.
+bool list_folder(const std::string& pattern, EntryVisitor& visitor);
+
+// Identity of the folder a path leads to (links followed): volume and file number.
+struct FolderId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator<(const FolderId& other) const {
+        return volume != other.volume ? volume < other.volume : index < other.index;
+    }
+};
+// False when the path cannot be examined or is not a folder.
+bool folder_id(const std::string& path, FolderId& id);
+
+// Current directory; changing it reports success.
+bool change_directory(const std::string& path);
+std::string current_directory();
+
+// Local broken-down time of a count of seconds since 1970 (UTC).
+std::tm local_time(std::int64_t seconds);
+
+// Wall clock: whole seconds since 1970 (UTC) and the milliseconds of that second.
+void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds);
+
+// Opens a file in text mode, letting other processes read and write it meanwhile.
+std::FILE* open_shared(const char* name, const char* mode);
+
+// Where the trace file lives; creates its folder where needed. Empty when it cannot be named.
+std::string trace_file_path();
+
+} // namespace platform

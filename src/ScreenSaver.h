@@ -1,0 +1,43 @@
+// The slideshow controller: settings, timing, and the user's commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class BitMap;
+
+class ScreenSaver {
+public:
+    // The display: draws a picture (or the no-image screen when null) and deletes files.
+    class SystemWrapper {
+    public:
+        // `image` is borrowed for this call only.
+        virtual void draw_bitmap(const BitMap* image, const std::string& caption) = 0;
+        // True when the file went to the recycle bin or trash.
+        virtual bool delete_file(const char* path) = 0;
+
+    protected:
+        ~SystemWrapper() = default;
+    };
+    class PrivateScreenSaver;
+
+    ScreenSaver();
+    ~ScreenSaver();
+    ScreenSaver(const ScreenSaver&) = delete;
+    ScreenSaver& operator=(const ScreenSaver&) = delete;
+
+    // Names the trace file, reads the settings; false when the file cannot be read.
+    bool read_config(const char* file_name);
+    bool is_small() const;
+    // `display` is not owned and must outlive every later call but the destructor.
+    void set_window_manager(SystemWrapper* display, std::int32_t width, std::int32_t height);
+    // One step of the show; the timer's steps are not forced and wait for the delay.
+    void next(bool forced);
+    void prev();
+    void toggle_pause();
+    void erase();
+    void suppress_all();
+
+private:
+    PrivateScreenSaver* d_;
+};

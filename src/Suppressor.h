@@ -1,0 +1,40 @@
+// Marked files are deleted a fixed number of show steps later; the rest at the end.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+class DelayedSuppressor {
+public:
+    // Deletes one file; true when it is gone.
+    class Eraser {
+    public:
+        virtual bool erase(const std::string& path) = 0;
+
+    protected:
+        ~Eraser() = default;
+    };
+
+    DelayedSuppressor() = default;
+    // Drops what is still queued without deleting it.
+    ~DelayedSuppressor() = default;
+
+    // Drops the queue, restarts the step count; `eraser` is not owned and must outlive use.
+    void init(std::int32_t wait_steps, Eraser* eraser);
+    void add(const std::string& path);
+    // Counts one step and deletes every file whose wait is over.
+    void suppress();
+    // Deletes everything queued now.
+    void suppress_all();
+
+private:
+    struct PendingFile {
+        std::string path;
+        std::int32_t queued_at;
+    };
+    std::deque<PendingFile> pending_;
+    std::int32_t suppress_count_ = 0;
+    std::int32_t wait_steps_ = 0;
+    Eraser* eraser_ = nullptr;
+};

@@ -1,0 +1,241 @@
+#include "Tracer.h"
+
+#include "Platform.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <string>
+
+namespace {
+
+struct PendingEntry {
+    const char* name;
+    std::int32_t level;
+};
+
+// Plain static data, zero-initialised before any constructor runs.
+constexpr int kPendingCapacity = 100;
+PendingEntry g_pending[kPendingCapacity];
+int g_pending_count;
+int g_missed;
+
+constexpr std::size_t kRecordBuffer = 1000;
+constexpr int kNameColumn = 21;
+
+WallClock g_clock = nullptr;
+bool g_have_origin = false;
+std::int64_t g_origin_seconds;
+std::int32_t g_origin_milliseconds;
+
+void read_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
+    if (g_clock)
+        g_clock(seconds, milliseconds);
+    else
+        platform::wall_clock(seconds, milliseconds);
+}
+
+bool g_finished = false;
+
+} // namespace
+
+struct ModuleEntry {
+    const char* name;
+    std::int32_t level;
+};
+
+struct Tracer::State {
+    std::FILE* file = nullptr;
+    bool is_open = false;
+    std::string file_name;
+    const char* module_name = "???";
+    const char* source_file = "";
+    std::int32_t line = 0;
+    std::int32_t level = 0;
+    std::int32_t module = 0;
+    bool header_due = true;
+    std::map<std::int32_t, ModuleEntry> modules;
+};
+
+const std::int32_t kTracerModule = Tracer::register_module("Tracer");
+
+namespace {
+Tracer::State* g_state = nullptr;
+
+// Closes the trace at the end of the run with the final line break.
+struct TraceCloser {
+    ~TraceCloser() {
+        if (g_state && g_state->is_open) {
+            std::fputs("\n", g_state->file);
+            std::fclose(g_state->file);
+        }
+        delete g_state;
+        g_state = nullptr;
+        g_finished = true;
+    }
+} g_closer;
+} // namespace
+
+std::int32_t Tracer::module_handle(const char* name) {
+    std::uint32_t hash = 5381;
+    for (const char* p = name; *p; ++p)
+        hash = hash * 33u + static_cast<std::uint32_t>(static_cast<std::int32_t>(
+                                static_cast<signed char>(*p)));
+    return static_cast<std::int32_t>(hash & 0x7fffffffu);
+}
+
+std::int32_t Tracer::register_module(const char* name) {
+    if (g_pending_count < kPendingCapacity)
+        g_pending[g_pending_count++] = PendingEntry{name, 4};
+    else
+        ++g_missed;
+    return module_handle(name);
+}
+
+Tracer& Tracer::null_tracer() {
+    static Tracer tracer(nullptr);
+    return tracer;
+}
+
+Tracer& Tracer::instance() {
+    static Tracer tracer(nullptr);
+    if (g_finished) return null_tracer();
+    if (!g_state) g_state = new State;
+    tracer.state_ = g_state;
+    return tracer;
+}
+
+void Tracer::merge_pending() {
+    if (g_missed > 0) {
+        const int missed = g_missed;
+        g_missed = 0;
+        record(kTracerModule, 1, __LINE__, __FILE__).print("Tracer missed %d modules", missed);
+    }
+    for (int i = 0; i < g_pending_count; ++i) {
+        const PendingEntry& entry = g_pending[i];
+        state_->modules.emplace(module_handle(entry.name), ModuleEntry{entry.name, entry.level});
+    }
+    g_pending_count = 0;
+    g_missed = 0;
+}
+
+void Tracer::set_file(const char* name) {
+    if (!state_) return;
+    if (state_->is_open) {
+        std::fclose(state_->file);
+        state_->file = nullptr;
+        state_->is_open = false;
+    }
+    state_->file_name = name ? name : "";
+    merge_pending();
+}
+
+void Tracer::all_module_level(std::int32_t level) {
+    if (!state_) return;
+    for (auto& module : state_->modules) module.second.level = level;
+    record(kTracerModule, 3, __LINE__, __FILE__).print("all_module_level( %d )", level);
+}
+
+Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t line,
+                       const char* source_file) {
+    if (!state_) return null_tracer();
+    merge_pending();
+    const char* name = "???";
+    auto found = state_->modules.find(module);
+    if (found != state_->modules.end()) {
+        if (found->second.level < level) return null_tracer();
+        name = found->second.name;
+    }
+    if (state_->file_name.empty()) return null_tracer();
+    if (!state_->is_open) {
+        state_->file = platform::open_shared(state_->file_name.c_str(), "w");
+        if (!state_->file) return null_tracer();
+        state_->is_open = true;
+    }
+    state_->module_name = name;
+    state_->module = module;
+    state_->level = level;
+    state_->line = line;
+    state_->source_file = source_file;
+    return *this;
+}
+
+int Tracer::print(const char* format, ...) {
+    if (!state_) return 0;
+    bool header = state_->header_due;
+    state_->header_due = true;
+
+    std::string trimmed; // only a format ending in "~" is copied
+    if (format[0] == '~') {
+        if (format[1] == '~') {
+            format += 1;
+        } else {
+            format += 1;
+            header = false;
+        }
+    }
+    const std::size_t length = std::strlen(format);
+    if (length > 0 && format[length - 1] == '~') {
+        trimmed.assign(format, length - 1);
+        if (length >= 2 && format[length - 2] != '~') state_->header_due = false;
+        format = trimmed.c_str();
+    }
+
+    char buffer[kRecordBuffer];
+    std::size_t used = 0;
+    if (header) {
+        std::int64_t seconds;
+        std::int32_t milliseconds;
+        read_clock(seconds, milliseconds);
+        const std::tm local = platform::local_time(seconds);
+        used = std::strftime(buffer, sizeof buffer, "\n%d,%H:%M:%S", &local);
+        const int name_length = static_cast<int>(std::strlen(state_->module_name));
+        const int padding = kNameColumn - name_length > 0 ? kNameColumn - name_length : 0;
+        const int written = std::snprintf(buffer + used, sizeof buffer - used, ".%03d [%s]%*s",
+                                          static_cast<int>(milliseconds), state_->module_name,
+                                          padding, "");
+        if (written > 0) used += static_cast<std::size_t>(written);
+        if (used > sizeof buffer - 1) used = sizeof buffer - 1;
+    }
+    va_list args;
+    va_start(args, format);
+    const int written = std::vsnprintf(buffer + used, sizeof buffer - used, format, args);
+    va_end(args);
+    if (written > 0) used += static_cast<std::size_t>(written);
+    if (used > sizeof buffer - 1) used = sizeof buffer - 1;
+
+    const int result = static_cast<int>(std::fwrite(buffer, 1, used, state_->file));
+    std::fflush(state_->file);
+    return result;
+}
+
+std::int32_t clock_ms() {
+    std::int64_t seconds;
+    std::int32_t milliseconds;
+    read_clock(seconds, milliseconds);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(seconds) * 1000u +
+                                     static_cast<std::uint32_t>(milliseconds));
+}
+
+std::int32_t elapsed_ms() {
+    std::int64_t seconds;
+    std::int32_t milliseconds;
+    read_clock(seconds, milliseconds);
+    if (!g_have_origin) {
+        g_have_origin = true;
+        g_origin_seconds = seconds;
+        g_origin_milliseconds = milliseconds;
+        return 0;
+    }
+    const std::uint32_t elapsed = static_cast<std::uint32_t>(seconds - g_origin_seconds) * 1000u -
+                                  static_cast<std::uint32_t>(g_origin_milliseconds) +
+                                  static_cast<std::uint32_t>(milliseconds);
+    return static_cast<std::int32_t>(elapsed);
+}
+
+void set_wall_clock(WallClock clock) {
+    g_clock = clock;
+    g_have_origin = false;
+}

@@ -1,0 +1,55 @@
+// The trace file: every module registers a name, then writes leveled, timestamped records.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__GNUC__)
+#define GW_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define GW_PRINTF_FORMAT(fmt, args)
+#endif
+
+class Tracer {
+public:
+    struct State;
+
+    // djb2 over the name's bytes (as signed chars), top bit cleared: the module handle.
+    static std::int32_t module_handle(const char* name);
+    // Static-initialisation safe; `name` must live as long as the process (a literal).
+    static std::int32_t register_module(const char* name);
+
+    // The process-wide tracer; after the end of the run it is the null tracer.
+    static Tracer& instance();
+
+    // Names the trace file (copied); closes it if open. The next written record empties it.
+    void set_file(const char* name);
+    void all_module_level(std::int32_t level);
+    // Opens one record: this tracer when it is to be written, the null tracer otherwise.
+    Tracer& record(std::int32_t module, std::int32_t level, std::int32_t line,
+                   const char* source_file);
+    // printf-style text; "~" at the start continues the open line, at the end joins the next.
+    int print(const char* format, ...) GW_PRINTF_FORMAT(2, 3);
+
+    Tracer(const Tracer&) = delete;
+    Tracer& operator=(const Tracer&) = delete;
+
+private:
+    explicit Tracer(State* state) : state_(state) {}
+    void merge_pending();
+    static Tracer& null_tracer();
+
+    State* state_;
+};
+
+// One trace statement: GW_TRACE(module, level)("format", args...).
+#define GW_TRACE(module, level) Tracer::instance().record((module), (level), __LINE__, __FILE__).print
+
+// Wall-clock milliseconds since 1970, kept to 32 bits (wraps).
+std::int32_t clock_ms();
+// Milliseconds since the first call (which returns 0), in wrapping 32-bit arithmetic.
+std::int32_t elapsed_ms();
+
+// Clock seam: replaces the wall clock read by the tracer and both helpers (nullptr: the
+// system clock) and forgets the origin of elapsed_ms.
+using WallClock = void (*)(std::int64_t& seconds, std::int32_t& milliseconds);
+void set_wall_clock(WallClock clock);

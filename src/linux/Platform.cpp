@@ -1,0 +1,128 @@
+// POSIX side of the platform seam.
+#include "Platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace platform {
+
+const char kSeparator = '/';
+
+namespace {
+
+// The core writes folder + "/*.*"; POSIX lists the folder itself.
+std::string folder_of_pattern(const std::string& pattern) {
+    static const std::string wildcard = "/*.*";
+    if (pattern.size() >= wildcard.size() &&
+        pattern.compare(pattern.size() - wildcard.size(), wildcard.size(), wildcard) == 0) {
+        std::string folder = pattern.substr(0, pattern.size() - wildcard.size());
+        return folder.empty() ? "/" : folder;
+    }
+    return pattern;
+}
+
+std::uint32_t attributes_of(int dir_fd, const struct dirent* entry) {
+    unsigned char type = entry->d_type;
+    if (type == DT_DIR) return kAttributeDirectory;
+    if (type != DT_LNK && type != DT_UNKNOWN) return 0;
+    struct stat st;
+    if (type == DT_UNKNOWN) {
+        if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+        if (S_ISDIR(st.st_mode)) return kAttributeDirectory;
+        if (!S_ISLNK(st.st_mode)) return 0;
+    }
+    // A link is a folder when it leads to one, as Windows marks a directory link.
+    std::uint32_t attributes = kAttributeReparsePoint;
+    if (fstatat(dir_fd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+        attributes |= kAttributeDirectory;
+    return attributes;
+}
+
+std::string home_folder() {
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return home;
+    if (const struct passwd* pw = getpwuid(getuid()))
+        if (pw->pw_dir && pw->pw_dir[0] == '/') return pw->pw_dir;
+    return {};
+}
+
+bool make_folders(const std::string& path) {
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '/') continue;
+        std::string part = path.substr(0, i);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+bool list_folder(const std::string& pattern, EntryVisitor& visitor) {
+    DIR* dir = opendir(folder_of_pattern(pattern).c_str());
+    if (!dir) return false;
+    const int fd = dirfd(dir);
+    while (const struct dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        if (!visitor.visit(attributes_of(fd, entry), name)) break;
+    }
+    closedir(dir);
+    return true;
+}
+
+bool folder_id(const std::string& path, FolderId& id) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    id.volume = static_cast<std::uint64_t>(st.st_dev);
+    id.index = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+bool change_directory(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+std::string current_directory() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+}
+
+std::tm local_time(std::int64_t seconds) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm result{};
+    localtime_r(&t, &result);
+    return result;
+}
+
+void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    seconds = static_cast<std::int64_t>(tv.tv_sec);
+    milliseconds = static_cast<std::int32_t>(tv.tv_usec / 1000);
+}
+
+std::FILE* open_shared(const char* name, const char* mode) { return std::fopen(name, mode); }
+
+std::string trace_file_path() {
+    // A per-user folder: a fixed name in a shared folder could be planted as a link.
+    std::string state;
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    if (xdg && xdg[0] == '/') {
+        state = xdg;
+    } else {
+        std::string home = home_folder();
+        if (home.empty()) return {};
+        state = home + "/.local/state";
+    }
+    std::string folder = state + "/glimmerwall";
+    if (!make_folders(folder)) return {};
+    return folder + "/Glimmerwall.txt";
+}
+
+} // namespace platform

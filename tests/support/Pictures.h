@@ -1,0 +1,24 @@
+// Pictures made by the tests through FreeImage.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pictures {
+
+enum class Format { Jpeg, Png, Bmp, Gif, Tiff, WebP };
+
+// Writes a width x height picture: a solid colour with a lighter frame one pixel wide, so
+// that a picture's edges can be found on screen. True when written.
+bool write(const std::string& path, int width, int height, Format format = Format::Jpeg,
+           std::uint8_t red = 200, std::uint8_t green = 60, std::uint8_t blue = 30);
+// A JPEG carrying an EXIF Orientation tag (1 to 8).
+bool write_jpeg_with_orientation(const std::string& path, int width, int height,
+                                 int orientation);
+// A PNG whose header announces width x height but that holds a few bytes of pixel data.
+bool write_png_header_only(const std::string& path, std::uint32_t width, std::uint32_t height);
+// The first `length` bytes of a good file of `format`.
+bool write_truncated(const std::string& path, int width, int height, Format format,
+                     std::size_t length);
+
+} // namespace pictures

@@ -1,0 +1,55 @@
+// Helpers shared by the tests: temporary folders, files, a settable clock, the trace file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    // path() + "/" + relative
+    std::string operator/(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
+// Creates the folder and its parents.
+void make_dirs(const std::string& path);
+bool exists(const std::string& path);
+
+// Replaces the wall clock for the tracer and its clocks until destroyed.
+class FakeClock {
+public:
+    explicit FakeClock(std::int64_t seconds = 1000000000, std::int32_t milliseconds = 0);
+    ~FakeClock();
+    void set(std::int64_t seconds, std::int32_t milliseconds);
+    // Moves the clock on by `ms` milliseconds.
+    void advance(std::int64_t ms);
+};
+
+// Points the tracer at a file of its own, every module at level 4, and reads it back.
+class TraceFile {
+public:
+    TraceFile();
+    std::string text() const;
+    // Number of occurrences of `needle` in the trace.
+    int count(const std::string& needle) const;
+    bool contains(const std::string& needle) const { return count(needle) > 0; }
+    const std::string& path() const { return path_; }
+
+private:
+    TempDir dir_;
+    std::string path_;
+};
+
+} // namespace test
