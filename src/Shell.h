@@ -1,0 +1,2 @@
+// Portable pieces of the two desktop shells.
+#pragma once
