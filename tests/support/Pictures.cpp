@@ -1,1 +1,228 @@
 #include "Pictures.h"
+
+#include <FreeImage.h>
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+namespace pictures {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Rgb {
+    std::uint8_t red, green, blue;
+};
+
+Rgb from_hex(std::uint32_t rgb) {
+    return {static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
+            static_cast<std::uint8_t>(rgb)};
+}
+
+// Owns one FreeImage bitmap.
+class Dib {
+public:
+    explicit Dib(FIBITMAP* dib) : dib_(dib) {}
+    ~Dib() {
+        if (dib_) FreeImage_Unload(dib_);
+    }
+    Dib(const Dib&) = delete;
+    Dib& operator=(const Dib&) = delete;
+    FIBITMAP* get() const { return dib_; }
+
+private:
+    FIBITMAP* dib_;
+};
+
+void put(FIBITMAP* dib, int x, int y_from_top, Rgb colour) {
+    const int height = static_cast<int>(FreeImage_GetHeight(dib));
+    BYTE* pixel = FreeImage_GetScanLine(dib, height - 1 - y_from_top) + 3 * x;
+    pixel[FI_RGBA_BLUE] = colour.blue;
+    pixel[FI_RGBA_GREEN] = colour.green;
+    pixel[FI_RGBA_RED] = colour.red;
+}
+
+FIBITMAP* allocate(int width, int height) {
+    if (width < 1 || height < 1) return nullptr;
+    return FreeImage_Allocate(width, height, 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
+                              FI_RGBA_BLUE_MASK);
+}
+
+FIBITMAP* framed(int width, int height, Rgb colour) {
+    FIBITMAP* dib = allocate(width, height);
+    if (!dib) return nullptr;
+    const Rgb frame{static_cast<std::uint8_t>((colour.red + 255) / 2),
+                    static_cast<std::uint8_t>((colour.green + 255) / 2),
+                    static_cast<std::uint8_t>((colour.blue + 255) / 2)};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool edge = x == 0 || y == 0 || x == width - 1 || y == height - 1;
+            put(dib, x, y, edge ? frame : colour);
+        }
+    return dib;
+}
+
+FIBITMAP* halves(int width, int height, bool left_right, Rgb first, Rgb second) {
+    FIBITMAP* dib = allocate(width, height);
+    if (!dib) return nullptr;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool in_first = left_right ? x < width / 2 : y < height / 2;
+            put(dib, x, y, in_first ? first : second);
+        }
+    return dib;
+}
+
+FREE_IMAGE_FORMAT fif_of(Format format) {
+    switch (format) {
+    case Format::Jpeg: return FIF_JPEG;
+    case Format::Png: return FIF_PNG;
+    case Format::Bmp: return FIF_BMP;
+    case Format::Gif: return FIF_GIF;
+    case Format::Tiff: return FIF_TIFF;
+    case Format::WebP: return FIF_WEBP;
+    }
+    return FIF_UNKNOWN;
+}
+
+// Encodes a 24-bit bitmap in `format`; false when this FreeImage cannot write it.
+bool encode(FIBITMAP* dib, Format format, Bytes& out) {
+    if (!dib) return false;
+    const FREE_IMAGE_FORMAT fif = fif_of(format);
+    if (!FreeImage_FIFSupportsWriting(fif)) return false;
+    // GIF holds palette pictures only.
+    Dib quantized(format == Format::Gif ? FreeImage_ColorQuantize(dib, FIQ_WUQUANT) : nullptr);
+    FIBITMAP* source = format == Format::Gif ? quantized.get() : dib;
+    if (!source || !FreeImage_FIFSupportsExportBPP(fif, static_cast<int>(FreeImage_GetBPP(source))))
+        return false;
+
+    FIMEMORY* memory = FreeImage_OpenMemory(nullptr, 0);
+    if (!memory) return false;
+    bool ok = FreeImage_SaveToMemory(fif, source, memory, 0) != FALSE;
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    if (ok) ok = FreeImage_AcquireMemory(memory, &data, &size) && size > 0;
+    if (ok) out.assign(data, data + size);
+    FreeImage_CloseMemory(memory);
+    return ok;
+}
+
+bool save(const std::string& path, const Bytes& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+void put_u16_le(Bytes& out, std::uint32_t value) {
+    out.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void put_u32_le(Bytes& out, std::uint32_t value) {
+    put_u16_le(out, value & 0xffffu);
+    put_u16_le(out, value >> 16);
+}
+
+void put_u32_be(Bytes& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// APP1 segment "Exif\0\0" + little-endian TIFF header + IFD0 holding only Orientation.
+Bytes exif_orientation_segment(int orientation) {
+    Bytes segment{0xff, 0xe1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+    segment.push_back('I');
+    segment.push_back('I');
+    put_u16_le(segment, 42);
+    put_u32_le(segment, 8);      // IFD0 follows the 8-byte TIFF header
+    put_u16_le(segment, 1);      // one entry
+    put_u16_le(segment, 0x0112); // Orientation
+    put_u16_le(segment, 3);      // SHORT
+    put_u32_le(segment, 1);      // one value, held in the entry, left-justified
+    put_u16_le(segment, static_cast<std::uint32_t>(orientation));
+    put_u16_le(segment, 0);
+    put_u32_le(segment, 0);      // no next IFD
+    const std::size_t length = segment.size() - 2; // counts itself, not the marker
+    segment[2] = static_cast<std::uint8_t>(length >> 8);
+    segment[3] = static_cast<std::uint8_t>(length);
+    return segment;
+}
+
+std::uint32_t crc32(const std::uint8_t* data, std::size_t length) {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    std::uint32_t c = 0xffffffffu;
+    for (std::size_t i = 0; i < length; ++i) c = table[(c ^ data[i]) & 0xffu] ^ (c >> 8);
+    return c ^ 0xffffffffu;
+}
+
+void put_png_chunk(Bytes& out, const char* type, const Bytes& data) {
+    put_u32_be(out, static_cast<std::uint32_t>(data.size()));
+    const std::size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    put_u32_be(out, crc32(out.data() + start, out.size() - start));
+}
+
+} // namespace
+
+bool write(const std::string& path, int width, int height, Format format, std::uint8_t red,
+           std::uint8_t green, std::uint8_t blue) {
+    Dib dib(framed(width, height, {red, green, blue}));
+    Bytes bytes;
+    return encode(dib.get(), format, bytes) && save(path, bytes);
+}
+
+bool write_halves(const std::string& path, int width, int height, Format format,
+                  bool left_right, std::uint32_t first_rgb, std::uint32_t second_rgb) {
+    Dib dib(halves(width, height, left_right, from_hex(first_rgb), from_hex(second_rgb)));
+    Bytes bytes;
+    return encode(dib.get(), format, bytes) && save(path, bytes);
+}
+
+bool write_jpeg_with_orientation(const std::string& path, int width, int height,
+                                 int orientation) {
+    if (orientation < 1 || orientation > 8) return false;
+    Dib dib(halves(width, height, true, from_hex(0xff0000), from_hex(0x0000ff)));
+    Bytes jpeg;
+    if (!encode(dib.get(), Format::Jpeg, jpeg) || jpeg.size() < 2 || jpeg[0] != 0xff ||
+        jpeg[1] != 0xd8)
+        return false;
+    const Bytes segment = exif_orientation_segment(orientation);
+    jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
+    return save(path, jpeg);
+}
+
+bool write_png_header_only(const std::string& path, std::uint32_t width, std::uint32_t height) {
+    Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    Bytes header;
+    put_u32_be(header, width);
+    put_u32_be(header, height);
+    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, adaptive, no interlace
+    put_png_chunk(png, "IHDR", header);
+    // The start of a zlib stream: a decoder that gets this far runs out of data.
+    put_png_chunk(png, "IDAT", Bytes{0x78, 0x9c, 0x63, 0x00});
+    put_png_chunk(png, "IEND", Bytes{});
+    return save(path, png);
+}
+
+bool write_truncated(const std::string& path, int width, int height, Format format,
+                     std::size_t length) {
+    Dib dib(framed(width, height, {200, 60, 30}));
+    Bytes bytes;
+    if (!encode(dib.get(), format, bytes)) return false;
+    if (length < bytes.size()) bytes.resize(length);
+    return save(path, bytes);
+}
+
+} // namespace pictures

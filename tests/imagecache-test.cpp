@@ -1,0 +1,144 @@
+#include "BitMap.h"
+#include "ImageCache.h"
+#include "Pictures.h"
+#include "TestSupport.h"
+#include "Tracer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kHeader = "[ImageCache]           ";
+
+TEST(ImageCache, FirstInFirstOutWithThreeSlots) {
+    test::TraceFile trace;
+    test::TempDir dir;
+    ASSERT_TRUE(pictures::write(dir / "p.png", 40, 30, pictures::Format::Png));
+    ImageCache cache(3);
+    BitMap* bitmaps[7] = {};
+    for (int i = 1; i <= 3; ++i) {
+        bitmaps[i] = new BitMap;
+        bitmaps[i]->set_window_size(80, 60); // a picture to release with its BitMap
+        ASSERT_TRUE(bitmaps[i]->load(dir / "p.png"));
+        ASSERT_TRUE(cache.add("p" + std::to_string(i), bitmaps[i]));
+        EXPECT_TRUE(trace.contains(kHeader + "add( p" + std::to_string(i) + " ) --> " +
+                                   std::to_string(i) + " in cache"));
+    }
+    bitmaps[4] = new BitMap;
+    ASSERT_TRUE(cache.add("p4", bitmaps[4])); // p1's BitMap destroyed (ASan checks)
+    EXPECT_TRUE(trace.contains(kHeader + "add( p4 ) cache full --> no more cached : p1"));
+
+    EXPECT_EQ(nullptr, cache.get("p1"));
+    EXPECT_TRUE(trace.contains(kHeader + "get( p1 ) not in cache"));
+    EXPECT_EQ(bitmaps[2], cache.get("p2"));
+    EXPECT_TRUE(trace.text().size() >= 9 &&
+                trace.text().compare(trace.text().size() - 9, 9, "get( p2 )") == 0)
+        << "a hit writes nothing more";
+    EXPECT_EQ(bitmaps[3], cache.get("p3"));
+    EXPECT_EQ(bitmaps[4], cache.get("p4"));
+
+    bitmaps[5] = new BitMap;
+    ASSERT_TRUE(cache.add("p5", bitmaps[5])); // first in, first out: p2 although just found
+    EXPECT_TRUE(trace.contains("add( p5 ) cache full --> no more cached : p2"));
+    bitmaps[6] = new BitMap;
+    ASSERT_TRUE(cache.add("p6", bitmaps[6]));
+    EXPECT_TRUE(trace.contains("add( p6 ) cache full --> no more cached : p3"));
+    EXPECT_EQ(nullptr, cache.get("p2"));
+    EXPECT_EQ(nullptr, cache.get("p3"));
+    EXPECT_EQ(bitmaps[4], cache.get("p4"));
+    EXPECT_EQ(bitmaps[5], cache.get("p5"));
+    EXPECT_EQ(bitmaps[6], cache.get("p6"));
+    ASSERT_TRUE(cache.add("p7", new BitMap));
+    EXPECT_TRUE(trace.contains("add( p7 ) cache full --> no more cached : p4"));
+}
+
+TEST(ImageCache, OneSlotAndCaseDifferentPaths) {
+    test::TraceFile trace;
+    ImageCache cache(1);
+    auto* first = new BitMap;
+    auto* second = new BitMap;
+    ASSERT_TRUE(cache.add("C:\\Photos\\A.jpg", first));
+    EXPECT_EQ(nullptr, cache.get("c:\\photos\\a.jpg"));
+    EXPECT_EQ(first, cache.get("C:\\Photos\\A.jpg"));
+    EXPECT_EQ(nullptr, cache.get("C:\\Photos\\A.jp")); // a prefix is not the path
+    ASSERT_TRUE(cache.add("c:\\photos\\a.jpg", second));
+    EXPECT_TRUE(trace.contains(
+        "add( c:\\photos\\a.jpg ) cache full --> no more cached : C:\\Photos\\A.jpg"));
+    EXPECT_EQ(nullptr, cache.get("C:\\Photos\\A.jpg"));
+    EXPECT_EQ(second, cache.get("c:\\photos\\a.jpg"));
+    ASSERT_TRUE(cache.add("third", new BitMap));
+    EXPECT_EQ(nullptr, cache.get("c:\\photos\\a.jpg"));
+}
+
+TEST(ImageCache, NotCreatedFindsAndKeepsNothing) {
+    test::TraceFile trace;
+    ImageCache cache; // 0 slots
+    EXPECT_EQ(nullptr, cache.get("p1"));
+    EXPECT_TRUE(trace.contains(kHeader + "get( p1 ) not in cache"));
+    BitMap kept; // add refuses: ownership stays here
+    EXPECT_FALSE(cache.add("p1", &kept));
+    EXPECT_TRUE(trace.contains(kHeader + "add( p1 )--> cache not created !"));
+    EXPECT_EQ(nullptr, cache.get("p1"));
+}
+
+TEST(ImageCache, FailedInitDisablesUntilTheNextGoodOne) {
+    test::TraceFile trace;
+    ImageCache cache(5);
+    EXPECT_TRUE(trace.contains(kHeader + "init( 5 )"));
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(cache.add("q" + std::to_string(i), new BitMap));
+
+    EXPECT_FALSE(cache.init(0));
+    EXPECT_TRUE(trace.contains(kHeader + "init( 0 )---> failure !"));
+    EXPECT_EQ(nullptr, cache.get("q0"));
+    BitMap kept;
+    EXPECT_FALSE(cache.add("q5", &kept));
+    EXPECT_FALSE(cache.init(-3));
+
+    EXPECT_TRUE(cache.init(4)); // destroys the 5 old BitMaps (ASan checks)
+    EXPECT_EQ(nullptr, cache.get("q0"));
+    for (int i = 1; i <= 4; ++i) {
+        ASSERT_TRUE(cache.add("r" + std::to_string(i), new BitMap));
+        EXPECT_TRUE(trace.contains("add( r" + std::to_string(i) + " ) --> " +
+                                   std::to_string(i) + " in cache"));
+    }
+    ASSERT_TRUE(cache.add("r5", new BitMap));
+    EXPECT_TRUE(trace.contains("add( r5 ) cache full --> no more cached : r1"));
+
+    // A good init after a good one empties the cache too.
+    EXPECT_TRUE(cache.init(2));
+    EXPECT_EQ(nullptr, cache.get("r5"));
+    ASSERT_TRUE(cache.add("s1", new BitMap));
+    EXPECT_TRUE(trace.contains("add( s1 ) --> 1 in cache"));
+}
+
+TEST(ImageCache, EachLineHasItsLevel) {
+    test::TraceFile trace;
+    Tracer& tracer = Tracer::instance();
+    tracer.all_module_level(3);
+    ImageCache cache(2);
+    cache.get("hidden-get");
+    cache.add("hidden-add", new BitMap);
+    EXPECT_TRUE(trace.contains("init( 2 )"));
+    EXPECT_FALSE(trace.contains("hidden"));
+
+    tracer.all_module_level(2);
+    cache.init(3);
+    cache.init(0);
+    cache.add("refused", nullptr);
+    tracer.all_module_level(1);
+    cache.add("quiet", nullptr);
+    cache.init(-1);
+    tracer.all_module_level(0);
+    cache.init(-2);
+    tracer.all_module_level(4);
+    EXPECT_FALSE(trace.contains("init( 3 )"));
+    EXPECT_TRUE(trace.contains("init( 0 )---> failure !"));
+    EXPECT_TRUE(trace.contains("add( refused )--> cache not created !"));
+    EXPECT_FALSE(trace.contains("quiet"));
+    EXPECT_TRUE(trace.contains("init( -1 )---> failure !"));
+    EXPECT_FALSE(trace.contains("init( -2 )"));
+}
+
+} // namespace
