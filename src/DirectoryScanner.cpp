@@ -4,4 +4,61 @@
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("DataBase");
+
+class Forwarder final : public platform::EntryVisitor {
+public:
+    explicit Forwarder(DirectoryScanner::FonctorAttrib& callback) : callback_(callback) {}
+    bool visit(std::uint32_t attributes, const char* name) override {
+        return callback_(attributes, name);
+    }
+
+private:
+    DirectoryScanner::FonctorAttrib& callback_;
+};
+} // namespace
+
+void DirectoryScanner::scan(const std::string& pattern, FonctorAttrib& callback) {
+    (void)kModule; // the scanner traces nothing; its name is registered all the same
+    Forwarder forwarder(callback);
+    platform::list_folder(pattern, forwarder);
+}
+
+std::string DirectoryScanner::pattern(const std::string& folder) {
+    std::string result = folder;
+    result += platform::kSeparator;
+    result += "*.*";
+    return result;
+}
+
+std::string DirectoryScanner::join(const std::string& folder, const std::string& name) {
+    std::string result = folder;
+    result += platform::kSeparator;
+    result += name;
+    return result;
+}
+
+bool FileIndex::operator()(std::uint32_t attributes, const char* name) {
+    if (attributes & platform::kAttributeDirectory) return true;
+    if (remaining_ == 0) {
+        found_name_ = name;
+        return false;
+    }
+    --remaining_;
+    return true;
+}
+
+bool TreeBrowser::operator()(std::uint32_t attributes, const char* name) {
+    if (attributes & platform::kAttributeDirectory) {
+        std::string path = DirectoryScanner::join(folder_, name);
+        // A link may lead back up the tree or into a folder already queued: follow it only
+        // into a folder not met yet. Real sub-folders are always queued, and remembered.
+        platform::FolderId id;
+        const bool known = platform::folder_id(path, id);
+        const bool fresh = known && seen_.insert(id).second;
+        if ((attributes & platform::kAttributeReparsePoint) && !fresh) return true;
+        pending_.push_back(std::move(path));
+    } else {
+        ++files_;
+    }
+    return true;
 }

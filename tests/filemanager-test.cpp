@@ -1,0 +1,262 @@
+#include "BitMap.h"
+#include "FileManager.h"
+#include "Pictures.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <unistd.h>
+
+namespace {
+
+using test::TempDir;
+using test::TraceFile;
+
+void touch(const std::string& path) { test::write_file(path, "not a picture"); }
+
+std::set<std::string> paths_of(FileManager& manager, int first, int last) {
+    std::set<std::string> result;
+    for (int i = first; i <= last; ++i) result.insert(manager.pathFromIndex(i));
+    return result;
+}
+
+void index_all(FileManager& manager) {
+    for (int i = 0; i < 100; ++i) manager.constructPath();
+}
+
+TEST(FileIndexTest, BreadthFirstOneFolderWithFilesPerStep) {
+    TempDir dir;
+    const std::string a = dir / "A", b = dir / "B", s = dir / "A/S";
+    test::make_dirs(s);
+    test::make_dirs(b);
+    touch(a + "/a1");
+    touch(a + "/a2");
+    touch(s + "/s1");
+    touch(s + "/s2");
+    touch(s + "/.s3");
+    touch(b + "/b1");
+    TraceFile trace;
+    FileManager manager;
+    manager.addPath(a);
+    manager.addPath(b);
+    EXPECT_TRUE(trace.contains("addPath : add <" + a + ">"));
+
+    manager.constructPath();
+    EXPECT_TRUE(trace.contains("constructPath : add <" + a + "> with 2 files (2 remain)"));
+    EXPECT_TRUE(trace.contains("constructPath : 2 files in 1 paths"));
+    manager.constructPath();
+    EXPECT_TRUE(trace.contains("constructPath : add <" + b + "> with 1 files (1 remain)"));
+    EXPECT_TRUE(trace.contains("constructPath : 3 files in 2 paths"));
+    manager.constructPath();
+    EXPECT_TRUE(trace.contains("constructPath : add <" + s + "> with 3 files (0 remain)"));
+    EXPECT_TRUE(trace.contains("constructPath : 6 files in 3 paths"));
+    const std::string before = trace.text();
+    manager.constructPath();
+    EXPECT_EQ(before, trace.text());
+    EXPECT_EQ(6, manager.total());
+
+    EXPECT_EQ((std::set<std::string>{a + "/a1", a + "/a2"}), paths_of(manager, 0, 1));
+    EXPECT_EQ(b + "/b1", manager.pathFromIndex(2));
+    EXPECT_EQ((std::set<std::string>{s + "/s1", s + "/s2", s + "/.s3"}), paths_of(manager, 3, 5));
+    EXPECT_EQ("", manager.pathFromIndex(6));
+    EXPECT_EQ("", manager.pathFromIndex(-1));
+
+    // A file removed behind the index's back shifts the folder's numbering.
+    ASSERT_EQ(0, unlink((s + "/s1").c_str()));
+    EXPECT_EQ("", manager.pathFromIndex(5));
+}
+
+TEST(FileIndexTest, EmptyAndMissingFoldersAreSkippedSilently) {
+    TempDir dir;
+    test::make_dirs(dir / "only/sub1");
+    test::make_dirs(dir / "only/sub2");
+    TraceFile trace;
+    FileManager manager;
+    manager.addPath(dir / "missing");
+    manager.addPath(dir / "only");
+    // One call meets nothing but empty folders: the queue empties, the line still comes.
+    manager.constructPath();
+    EXPECT_EQ(1, trace.count("constructPath : 0 files in 0 paths"));
+    EXPECT_FALSE(trace.contains("add <" + (dir / "missing") + "> with"));
+    manager.constructPath();
+    EXPECT_EQ(1, trace.count("constructPath : 0 files in 0 paths"));
+    std::string path;
+    EXPECT_EQ(nullptr, manager.nextImage(100, 100, path));
+    EXPECT_TRUE(trace.contains("nextImage : not any valid image !"));
+}
+
+TEST(FileIndexTest, LinkLoopsEndAndEachFolderIsIndexedOnce) {
+    TempDir dir;
+    const std::string root = dir / "root";
+    test::make_dirs(root + "/x");
+    test::make_dirs(root + "/y");
+    touch(root + "/r1");
+    touch(root + "/x/x1");
+    touch(root + "/y/y1");
+    ASSERT_EQ(0, symlink(root.c_str(), (root + "/x/up").c_str()));
+    ASSERT_EQ(0, symlink((root + "/y").c_str(), (root + "/x/to_y").c_str()));
+    ASSERT_EQ(0, symlink((root + "/x").c_str(), (root + "/y/to_x").c_str()));
+    ASSERT_EQ(0, symlink("nowhere", (root + "/dangling").c_str()));
+    FileManager manager;
+    manager.addPath(root);
+    index_all(manager);
+    // r1, the dangling link (a file entry), x1, y1; nothing reached twice.
+    EXPECT_EQ(4, manager.total());
+}
+
+TEST(FileIndexTest, UnreadableFolderIsSkipped) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+    TempDir dir;
+    test::make_dirs(dir / "locked");
+    touch(dir / "locked/secret");
+    touch(dir / "open");
+    ASSERT_EQ(0, chmod((dir / "locked").c_str(), 0));
+    FileManager manager;
+    manager.addPath(dir.path());
+    index_all(manager);
+    EXPECT_EQ(1, manager.total());
+}
+
+class FileManagerTest : public testing::Test {
+protected:
+    std::string picture(const std::string& relative, int width = 40, int height = 30) {
+        const std::string path = dir / relative;
+        test::make_dirs(path.substr(0, path.rfind('/')));
+        EXPECT_TRUE(pictures::write(path, width, height, pictures::Format::Png));
+        return path;
+    }
+    void start() {
+        manager.setCacheSize(32);
+        manager.addPath(dir.path());
+        index_all(manager);
+    }
+    std::string next_path() {
+        std::string path;
+        BitMap* bitmap = manager.nextImage(160, 120, path);
+        return bitmap ? path : std::string();
+    }
+
+    TempDir dir;
+    TraceFile trace;
+    FileManager manager;
+};
+
+TEST_F(FileManagerTest, ExclusionIgnoresAsciiCaseOverTheWholePath) {
+    picture("Thumbs/a.png");
+    picture("b/THUMBS.DB");
+    const std::string kept = picture("b/kept.png");
+    manager.addExcludePattern("thumbs");
+    manager.addExcludePattern(".DB");
+    start();
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(kept, next_path());
+    EXPECT_FALSE(trace.contains("excluded beacause it contains <.DB>"));
+    EXPECT_EQ(1, trace.count("nextImage : <" + dir.path() + "/Thumbs/a.png> excluded beacause "
+                             "it contains <thumbs>"));
+}
+
+TEST_F(FileManagerTest, EmptyPatternExcludesEveryFile) {
+    for (int i = 0; i < 10; ++i) picture("p" + std::to_string(i) + ".png");
+    manager.addExcludePattern("");
+    start();
+    EXPECT_EQ("", next_path());
+    EXPECT_EQ(10, trace.count("excluded beacause"));
+    EXPECT_TRUE(trace.contains("try_next no displayable file found => exit"));
+}
+
+TEST_F(FileManagerTest, ThousandFailuresEndOneCall) {
+    for (int i = 0; i < 1100; ++i) touch(dir / ("t" + std::to_string(i) + ".txt"));
+    start();
+    EXPECT_EQ("", next_path());
+    EXPECT_EQ(1, trace.count("nextImage : too much failure => exit"));
+    EXPECT_EQ(1000, trace.count("not displayabe"));
+}
+
+TEST_F(FileManagerTest, UndecodableFilesFailOnceAndPicturesKeepComing) {
+    std::set<std::string> good = {picture("a.png"), picture("b.png"), picture("c.png")};
+    touch(dir / "x.txt");
+    touch(dir / "y.txt");
+    start();
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        std::set<std::string> seen;
+        for (int i = 0; i < 3; ++i) seen.insert(next_path());
+        EXPECT_EQ(good, seen) << "cycle " << cycle;
+    }
+    EXPECT_EQ(1, trace.count("<" + dir.path() + "/x.txt> not displayabe"));
+    EXPECT_EQ(1, trace.count("<" + dir.path() + "/y.txt> not displayabe"));
+}
+
+TEST_F(FileManagerTest, HistoryWalksBackAndForward) {
+    for (int i = 0; i < 6; ++i) picture("p" + std::to_string(i) + ".png");
+    start();
+    EXPECT_EQ("", manager.currentPath());
+    const std::string p1 = next_path(), p2 = next_path(), p3 = next_path();
+    EXPECT_EQ(p3, manager.currentPath());
+
+    EXPECT_TRUE(manager.rewindToPrevious());
+    EXPECT_EQ(p2, next_path());
+    EXPECT_EQ(p3, next_path());
+    const std::string p4 = next_path();
+    EXPECT_TRUE(p4 != p1 && p4 != p2 && p4 != p3);
+
+    EXPECT_TRUE(manager.rewindToCurrent());
+    EXPECT_EQ(p4, next_path());
+    // The replay is not recorded again: stepping back twice from p4 gives p3.
+    EXPECT_TRUE(manager.rewindToPrevious());
+    EXPECT_EQ(p3, next_path());
+}
+
+TEST_F(FileManagerTest, SinglePictureComesAgainAfterStepBack) {
+    const std::string only = picture("only.png");
+    start();
+    EXPECT_EQ(only, next_path());
+    EXPECT_FALSE(manager.rewindToPrevious());
+    EXPECT_EQ(only, next_path());
+}
+
+TEST_F(FileManagerTest, StepBackBeforeAnyPictureNamesNoFile) {
+    picture("a.png");
+    start();
+    EXPECT_TRUE(manager.rewindToCurrent()); // one step back on an empty history succeeds
+    EXPECT_EQ("", next_path());
+    EXPECT_EQ("", manager.currentPath());
+}
+
+TEST_F(FileManagerTest, CurrentPathNamesThePictureOnScreenAfterTheFolderChanged) {
+    // Names sort so that whatever the listing order, removing one file shifts numbering.
+    for (int i = 0; i < 5; ++i) picture("f" + std::to_string(i) + ".png");
+    start();
+    const std::string shown = next_path();
+    for (int i = 0; i < 5; ++i) {
+        const std::string other = dir / ("f" + std::to_string(i) + ".png");
+        if (other != shown) unlink(other.c_str());
+    }
+    EXPECT_EQ(shown, manager.currentPath());
+}
+
+TEST_F(FileManagerTest, WithoutCachePicturesAreDecodedEveryTime) {
+    const std::string only = picture("only.png");
+    manager.addPath(dir.path());
+    index_all(manager);
+    EXPECT_FALSE(manager.setCacheSize(0));
+    for (int i = 0; i < 3; ++i) {
+        std::string path;
+        BitMap* bitmap = manager.nextImage(160, 120, path);
+        ASSERT_NE(nullptr, bitmap);
+        EXPECT_EQ(160, bitmap->width());
+        EXPECT_EQ(only, path);
+    }
+    EXPECT_EQ(3, trace.count("add( " + only + " )--> cache not created !"));
+}
+
+TEST_F(FileManagerTest, VanishedFolderGivesNoPictureAndNoCrash) {
+    picture("gone/a.png");
+    picture("gone/b.png");
+    start();
+    std::filesystem::remove_all(dir / "gone");
+    EXPECT_EQ("", next_path());
+    EXPECT_EQ("", next_path());
+}
+
+} // namespace
