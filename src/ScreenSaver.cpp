@@ -1,7 +1,149 @@
 #include "ScreenSaver.h"
 
+#include "BitMap.h"
+#include "Configurator.h"
+#include "FileManager.h"
+#include "Platform.h"
+#include "Suppressor.h"
 #include "Tracer.h"
+
+#include <climits>
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("ScreenSaver");
+constexpr std::int32_t kDefaultCache = 32;
+constexpr std::int32_t kDeletionWait = 5;
+constexpr int kFirstStepIndexSteps = 5;
+} // namespace
+
+class ScreenSaver::PrivateScreenSaver {
+public:
+    // Hands the suppressor's deletions to the display.
+    class Eraser final : public DelayedSuppressor::Eraser {
+    public:
+        bool erase(const std::string& path) override {
+            return display && display->delete_file(path.c_str());
+        }
+        SystemWrapper* display = nullptr;
+    };
+
+    FileManager file_manager;
+    SystemWrapper* display = nullptr;
+    DelayedSuppressor suppressor;
+    Eraser eraser;
+    std::int32_t screen_width = 0;
+    std::int32_t screen_height = 0;
+    bool running = false;
+    bool small = false;
+    bool paused = false;
+    std::int32_t delay = 5000;
+    std::int32_t last_step_time = -1000000000;
+    std::int32_t step_count = 0;
+};
+
+ScreenSaver::ScreenSaver() : d_(new PrivateScreenSaver) {}
+
+ScreenSaver::~ScreenSaver() { delete d_; }
+
+bool ScreenSaver::read_config(const char* file_name) {
+    Configurator config;
+    Tracer& tracer = Tracer::instance();
+    const std::string trace_file = platform::trace_file_path();
+    tracer.set_file(trace_file.c_str());
+    tracer.all_module_level(4);
+    if (!ReadConfigFile(file_name, config)) return false;
+
+    std::int32_t level = 0;
+    if (config.get_int("trace", level, 0)) tracer.all_module_level(level);
+    GW_TRACE(kModule, 3)("read config from <%s>", file_name);
+
+    d_->small = config.contains("small");
+    // A value such as "3000ms" still sets the delay: the leading number is kept.
+    config.get_int("delai", d_->delay, 0);
+    std::int32_t cache = 0;
+    d_->file_manager.setCacheSize(config.get_int("cache", cache, 0) ? cache : kDefaultCache);
+
+    std::string value;
+    for (const char* key : {"path", "dossier"})
+        for (int i = 0; config.get_string(key, value, i); ++i) d_->file_manager.addPath(value);
+    for (const char* key : {"sauf", "exclude"})
+        for (int i = 0; config.get_string(key, value, i); ++i)
+            d_->file_manager.addExcludePattern(value);
+    return true;
+}
+
+bool ScreenSaver::is_small() const { return d_->small; }
+
+void ScreenSaver::set_window_manager(SystemWrapper* display, std::int32_t width,
+                                     std::int32_t height) {
+    d_->display = display;
+    d_->eraser.display = display;
+    d_->screen_width = width;
+    d_->screen_height = height;
+    d_->suppressor.init(kDeletionWait, &d_->eraser);
+    GW_TRACE(kModule, 3)("set_window_manager ( %dx%d )", width, height);
+}
+
+void ScreenSaver::next(bool forced) {
+    PrivateScreenSaver& d = *d_;
+    if (d.running) {
+        GW_TRACE(kModule, 2)("next already running");
+        return;
+    }
+    d.running = true;
+
+    const int index_steps = d.step_count == 0 ? kFirstStepIndexSteps : 1;
+    for (int i = 0; i < index_steps; ++i) d.file_manager.constructPath();
+
+    const std::int32_t now = elapsed_ms();
+    if (!forced) {
+        // Wrapping difference: the clock may wrap or be set back.
+        const std::int32_t since = static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(d.last_step_time));
+        if (d.paused || since < d.delay) {
+            d.running = false;
+            return;
+        }
+    }
+
+    GW_TRACE(kModule, 4)("--------------------------------------------");
+    GW_TRACE(kModule, 4)("next( %sforced ) [%d:%dms]", forced ? "" : "not ", d.step_count, now);
+
+    std::string caption;
+    BitMap* image = d.file_manager.nextImage(d.screen_width, d.screen_height, caption);
+    if (d.display) {
+        if (!image)
+            d.display->draw_bitmap(nullptr, std::string());
+        else if (d.paused)
+            d.display->draw_bitmap(image, caption + "   pause");
+        else
+            d.display->draw_bitmap(image, caption);
+    }
+
+    d.last_step_time = now;
+    d.suppressor.suppress();
+    if (d.step_count < INT32_MAX) ++d.step_count;
+    d.running = false;
+}
+
+void ScreenSaver::prev() {
+    GW_TRACE(kModule, 3)("prev");
+    d_->file_manager.rewindToPrevious();
+}
+
+void ScreenSaver::toggle_pause() {
+    d_->paused = !d_->paused;
+    if (d_->paused) d_->file_manager.rewindToCurrent();
+    GW_TRACE(kModule, 3)("toggle_pause : now %spaused", d_->paused ? "" : "not ");
+}
+
+void ScreenSaver::erase() {
+    const std::string path = d_->file_manager.currentPath();
+    GW_TRACE(kModule, 4)("erase <%s>", path.c_str());
+    d_->suppressor.add(d_->file_manager.currentPath());
+}
+
+void ScreenSaver::suppress_all() {
+    GW_TRACE(kModule, 3)("done");
+    d_->suppressor.suppress_all();
 }

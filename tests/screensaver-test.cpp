@@ -1,0 +1,252 @@
+#include "BitMap.h"
+#include "Pictures.h"
+#include "ScreenSaver.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using test::TempDir;
+
+// A display that records what it is asked to draw and delete.
+class RecordingDisplay final : public ScreenSaver::SystemWrapper {
+public:
+    struct Draw {
+        bool image;
+        int width;
+        int height;
+        std::string caption;
+    };
+    void draw_bitmap(const BitMap* image, const std::string& caption) override {
+        draws.push_back(Draw{image != nullptr, image ? image->width() : 0,
+                             image ? image->height() : 0, caption});
+    }
+    bool delete_file(const char* path) override {
+        deletes.push_back(path);
+        if (during_delete) during_delete();
+        return !fail && unlink(path) == 0;
+    }
+    std::vector<Draw> draws;
+    std::vector<std::string> deletes;
+    bool fail = false;
+    std::function<void()> during_delete;
+};
+
+class ScreenSaverTest : public testing::Test {
+protected:
+    ScreenSaverTest() {
+        setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+        test::make_dirs(dir / "pics");
+    }
+    ~ScreenSaverTest() override { unsetenv("XDG_STATE_HOME"); }
+
+    std::string picture(const std::string& relative) {
+        const std::string path = dir / ("pics/" + relative);
+        test::make_dirs(path.substr(0, path.rfind('/')));
+        EXPECT_TRUE(pictures::write(path, 40, 30, pictures::Format::Png));
+        return path;
+    }
+    bool configure(const std::string& text) {
+        const std::string file = dir / "Glimmerwall.cfg";
+        test::write_file(file, text);
+        return saver.read_config(file.c_str());
+    }
+    void connect() { saver.set_window_manager(&display, 320, 240); }
+    std::string trace() const {
+        return test::read_file(dir / "state/glimmerwall/Glimmerwall.txt");
+    }
+    bool traced(const std::string& text) const { return trace().find(text) != std::string::npos; }
+    // A timer tick with the clock at `ms` after the first one.
+    void tick_at(std::int64_t ms) {
+        clock.set(kStart + ms / 1000, static_cast<std::int32_t>(ms % 1000));
+        saver.next(false);
+    }
+    void forced_at(std::int64_t ms) {
+        clock.set(kStart + ms / 1000, static_cast<std::int32_t>(ms % 1000));
+        saver.next(true);
+    }
+    // Ticks every 20 ms over (from, to]; returns how many drew.
+    std::size_t ticks(std::int64_t from, std::int64_t to) {
+        const std::size_t before = display.draws.size();
+        for (std::int64_t t = from + 20; t <= to; t += 20) tick_at(t);
+        return display.draws.size() - before;
+    }
+
+    static constexpr std::int64_t kStart = 1800000000;
+    TempDir dir;
+    test::FakeClock clock{kStart, 0};
+    RecordingDisplay display;
+    ScreenSaver saver;
+};
+
+TEST_F(ScreenSaverTest, ReadsEveryKeyInItsOrder) {
+    ASSERT_TRUE(configure("trace 4\nsmall false\ndelai 3000ms\ncache 64x\n"
+                          "dossier D1\ndossier D2\npath P1\n"
+                          "sauf s1\nexclude e1\nsauf s2\n"));
+    EXPECT_TRUE(saver.is_small());
+    const std::string text = trace();
+    EXPECT_NE(std::string::npos, text.find("read config from <" + (dir / "Glimmerwall.cfg") + ">"));
+    EXPECT_NE(std::string::npos, text.find("init( 32 )"));
+    const auto at = [&](const std::string& s) { return text.find(s); };
+    EXPECT_LT(at("addPath : add <P1>"), at("addPath : add <D1>"));
+    EXPECT_LT(at("addPath : add <D1>"), at("addPath : add <D2>"));
+    EXPECT_LT(at("addExcludePattern : add <s1>"), at("addExcludePattern : add <s2>"));
+    EXPECT_LT(at("addExcludePattern : add <s2>"), at("addExcludePattern : add <e1>"));
+
+    connect();
+    tick_at(0);
+    EXPECT_EQ(0u, ticks(0, 2980));
+    EXPECT_EQ(1u, ticks(2980, 3000)); // "3000ms" keeps its leading number
+}
+
+TEST_F(ScreenSaverTest, DefaultsWhenKeysAreMissingOrBad) {
+    ASSERT_TRUE(configure("delai abc\n"));
+    EXPECT_FALSE(saver.is_small());
+    EXPECT_TRUE(traced("init( 32 )"));
+    connect();
+    tick_at(0);
+    EXPECT_EQ(0u, ticks(0, 4980));
+    EXPECT_EQ(1u, ticks(4980, 5000));
+}
+
+TEST_F(ScreenSaverTest, TraceLevelFromTheFileAndMissingFile) {
+    EXPECT_FALSE(saver.read_config((dir / "none.cfg").c_str()));
+    EXPECT_TRUE(traced("ReadConfigFile( " + (dir / "none.cfg") + " ) open failed"));
+    ASSERT_TRUE(configure("trace 2\npath x\n"));
+    EXPECT_FALSE(traced("open failed")); // naming the trace file again empties it
+    EXPECT_FALSE(traced("addPath"));
+    EXPECT_FALSE(traced("read config from"));
+}
+
+TEST_F(ScreenSaverTest, ZeroOrNegativeDelayStepsAtEveryTick) {
+    picture("a.png");
+    for (const char* delay : {"0", "-50"}) {
+        ASSERT_TRUE(configure(std::string("delai ") + delay + "\npath " + (dir / "pics") + "\n"));
+        connect();
+        const std::size_t before = display.draws.size();
+        for (int t = 0; t < 10; ++t) saver.next(false);
+        EXPECT_EQ(10u, display.draws.size() - before) << delay;
+    }
+}
+
+TEST_F(ScreenSaverTest, WorkedExampleOfTimingPauseAndForcedSteps) {
+    // Seven folders of one picture: the first step indexes five of them.
+    for (int i = 0; i < 7; ++i) picture("d" + std::to_string(i) + "/p.png");
+    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
+    connect();
+
+    tick_at(0);
+    ASSERT_EQ(1u, display.draws.size());
+    EXPECT_TRUE(traced("next( not forced ) [0:0ms]"));
+    EXPECT_TRUE(traced("constructPath : 5 files in 5 paths"));
+    EXPECT_FALSE(traced("constructPath : 6 files in 6 paths"));
+    EXPECT_TRUE(traced("--------------------------------------------"));
+    EXPECT_EQ(0u, ticks(0, 4980));
+    EXPECT_EQ(1u, ticks(4980, 5000));
+
+    forced_at(7000);
+    EXPECT_TRUE(traced("next( forced ) [2:7000ms]"));
+    EXPECT_EQ(0u, ticks(7000, 11980));
+    EXPECT_EQ(1u, ticks(11980, 12000));
+    const RecordingDisplay::Draw shown = display.draws.back();
+
+    saver.toggle_pause();
+    forced_at(13000);
+    EXPECT_EQ(shown.caption + "   pause", display.draws.back().caption);
+    EXPECT_TRUE(traced("toggle_pause : now paused"));
+    EXPECT_EQ(0u, ticks(13000, 40000));
+
+    forced_at(41000); // Right while paused: a new picture, still paused
+    EXPECT_NE(shown.caption + "   pause", display.draws.back().caption);
+    EXPECT_NE(std::string::npos, display.draws.back().caption.find("   pause"));
+    EXPECT_EQ(0u, ticks(41000, 50000));
+
+    saver.toggle_pause();
+    forced_at(51000);
+    EXPECT_TRUE(traced("toggle_pause : now not paused"));
+    EXPECT_EQ(std::string::npos, display.draws.back().caption.find("pause"));
+    EXPECT_EQ(0u, ticks(51000, 55980));
+    EXPECT_EQ(1u, ticks(55980, 56000));
+}
+
+TEST_F(ScreenSaverTest, PrevShowsThePictureBefore) {
+    for (int i = 0; i < 5; ++i) picture("p" + std::to_string(i) + ".png");
+    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
+    connect();
+    saver.next(true);
+    saver.next(true);
+    const std::string first = display.draws[0].caption;
+    saver.prev();
+    saver.next(true);
+    EXPECT_EQ(first, display.draws.back().caption);
+    EXPECT_TRUE(traced("prev"));
+}
+
+TEST_F(ScreenSaverTest, NoPictureDrawsTheEmptyScreenAndCounts) {
+    ASSERT_TRUE(configure("path " + (dir / "nothing") + "\n"));
+    connect();
+    saver.erase(); // nothing on screen: the empty path is queued and refused later
+    for (int i = 0; i < 6; ++i) saver.next(true);
+    ASSERT_EQ(6u, display.draws.size());
+    EXPECT_FALSE(display.draws[0].image);
+    EXPECT_EQ("", display.draws[0].caption);
+    EXPECT_TRUE(traced("next( forced ) [5:0ms]"));
+    EXPECT_EQ(std::vector<std::string>{""}, display.deletes);
+}
+
+TEST_F(ScreenSaverTest, MarkedFileIsDeletedAtTheFifthStepOrAtTheEnd) {
+    for (int i = 0; i < 8; ++i) picture("p" + std::to_string(i) + ".png");
+    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
+    connect();
+    saver.next(true);
+    const std::string marked = display.draws.back().caption;
+    saver.erase();
+    EXPECT_TRUE(traced("erase <" + marked + ">"));
+    for (int i = 0; i < 4; ++i) saver.next(true);
+    EXPECT_TRUE(test::exists(marked));
+    saver.next(true);
+    EXPECT_FALSE(test::exists(marked));
+    EXPECT_EQ(std::vector<std::string>{marked}, display.deletes);
+
+    const std::string last = display.draws.back().caption;
+    saver.erase();
+    saver.suppress_all();
+    EXPECT_FALSE(test::exists(last));
+    EXPECT_TRUE(traced("done"));
+}
+
+TEST_F(ScreenSaverTest, ErasedFileIsTheOneOnScreenAfterItsFolderChanged) {
+    for (int i = 0; i < 6; ++i) picture("f" + std::to_string(i) + ".png");
+    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
+    connect();
+    saver.next(true);
+    const std::string shown = display.draws.back().caption;
+    // Another program removes every other file of the folder behind the show's back.
+    for (int i = 0; i < 6; ++i) {
+        const std::string other = dir / ("pics/f" + std::to_string(i) + ".png");
+        if (other != shown) unlink(other.c_str());
+    }
+    saver.erase();
+    saver.suppress_all();
+    EXPECT_EQ(std::vector<std::string>{shown}, display.deletes);
+}
+
+TEST_F(ScreenSaverTest, NestedStepDuringADeletionIsRefused) {
+    for (int i = 0; i < 8; ++i) picture("p" + std::to_string(i) + ".png");
+    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
+    connect();
+    display.during_delete = [this] { saver.next(true); };
+    saver.next(true);
+    saver.erase();
+    for (int i = 0; i < 5; ++i) saver.next(true);
+    EXPECT_TRUE(traced("next already running"));
+    EXPECT_EQ(6u, display.draws.size());
+}
+
+} // namespace
