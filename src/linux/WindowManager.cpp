@@ -1,0 +1,267 @@
+#include "WindowManager.h"
+
+#include "BitMap.h"
+#include "Shell.h"
+#include "Tracer.h"
+
+#include <fontconfig/fontconfig.h>
+#include <gio/gio.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+const std::int32_t kModule = Tracer::register_module("WinMain");
+
+const SDL_Color kTextColour = {255, 240, 240, 255};
+const SDL_Color kTextBackground = {0, 0, 0, 255};
+// A longer path leaves no room for the double terminator of the Windows shell's file list;
+// both shells refuse it alike.
+const std::size_t kPathLimit = 1023;
+
+struct FontFile {
+    std::string path;
+    int index = 0;
+};
+
+// fontconfig's best match for the family among scalable fonts that hold every needed character.
+bool match_font(const char* family, const char32_t* needed, int needed_count, FontFile& found) {
+    FcPattern* pattern = FcPatternCreate();
+    if (!pattern) return false;
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+    FcCharSet* wanted = nullptr;
+    if (needed_count > 0) {
+        wanted = FcCharSetCreate();
+        for (int i = 0; i < needed_count; ++i) FcCharSetAddChar(wanted, needed[i]);
+        FcPatternAddCharSet(pattern, FC_CHARSET, wanted);
+    }
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+
+    // The sorted list rather than the single match: a font lacking a symbol is passed over.
+    FcResult result = FcResultNoMatch;
+    FcFontSet* fonts = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
+    bool ok = false;
+    for (int i = 0; fonts && i < fonts->nfont && !ok; ++i) {
+        FcPattern* font = fonts->fonts[i];
+        FcChar8* file = nullptr;
+        if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || !file) continue;
+        if (wanted) {
+            FcCharSet* has = nullptr;
+            if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch ||
+                !FcCharSetIsSubset(wanted, has))
+                continue;
+        }
+        int index = 0;
+        if (FcPatternGetInteger(font, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
+        found.path = reinterpret_cast<const char*>(file);
+        found.index = index;
+        ok = true;
+    }
+    if (fonts) FcFontSetDestroy(fonts);
+    if (wanted) FcCharSetDestroy(wanted);
+    FcPatternDestroy(pattern);
+    return ok;
+}
+
+// A font whose cell (ascent + descent) is `cell` pixels, as Windows makes a font of positive
+// height: the largest point size whose cell does not exceed it.
+TTF_Font* open_font(const char* family, const char32_t* needed, int needed_count, int cell) {
+    FontFile file;
+    if (!match_font(family, needed, needed_count, file)) {
+        GW_TRACE(kModule, 1)("WindowManager : no font for <%s>", family);
+        return nullptr;
+    }
+    TTF_Font* font = TTF_OpenFontIndex(file.path.c_str(), cell, file.index);
+    if (!font) {
+        GW_TRACE(kModule, 1)("WindowManager : cannot open <%s> (%s)", file.path.c_str(),
+                             TTF_GetError());
+        return nullptr;
+    }
+    int size = cell;
+    while (size > 1 && TTF_FontHeight(font) > cell) TTF_SetFontSize(font, --size);
+    while (size < 4 * cell) {
+        TTF_SetFontSize(font, size + 1);
+        if (TTF_FontHeight(font) > cell) break;
+        ++size;
+    }
+    TTF_SetFontSize(font, size);
+    return font;
+}
+
+bool valid_utf8(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        int extra = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        } else if (c >= 0xc2 && c <= 0xdf) {
+            extra = 1;
+            code = c & 0x1f;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            extra = 2;
+            code = c & 0x0f;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= extra) return false;
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xc0) != 0x80) return false;
+            code = (code << 6) | (p[i] & 0x3f);
+        }
+        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10ffff)) ||
+            (code >= 0xd800 && code <= 0xdfff))
+            return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+// File names need not be UTF-8; one that is not is shown as Latin-1 rather than not at all.
+std::string displayable(const std::string& text) {
+    if (valid_utf8(text)) return text;
+    std::string utf8;
+    for (unsigned char c : text) {
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else {
+            utf8 += static_cast<char>(0xc0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3f));
+        }
+    }
+    return utf8;
+}
+
+void draw_text(SDL_Surface* frame, TTF_Font* font, const std::string& utf8, int x, int y) {
+    if (!font || utf8.empty()) return;
+    SDL_Surface* text = TTF_RenderUTF8_Shaded(font, utf8.c_str(), kTextColour, kTextBackground);
+    if (!text) return;
+    SDL_Rect at = {x, y, 0, 0};
+    SDL_BlitSurface(text, nullptr, frame, &at);
+    SDL_FreeSurface(text);
+}
+
+// One-to-one copy of bottom-up BGR rows into the frame at (left, top), clipped to the frame.
+void copy_picture(SDL_Surface* frame, const BitMap& image, int left, int top) {
+    const std::uint8_t* bits = image.bits();
+    const int w = image.width();
+    const int h = image.height();
+    const int pitch = image.pitch();
+    if (!bits || w <= 0 || h <= 0) return;
+    const int x0 = left < 0 ? -left : 0;
+    const int x1 = left + w > frame->w ? frame->w - left : w;
+    if (x0 >= x1) return;
+    auto* pixels = static_cast<std::uint8_t*>(frame->pixels);
+    for (int row = 0; row < h; ++row) {
+        const int y = top + row;
+        if (y < 0 || y >= frame->h) continue;
+        const std::uint8_t* source = bits + static_cast<std::ptrdiff_t>(h - 1 - row) * pitch;
+        auto* target = reinterpret_cast<Uint32*>(pixels + static_cast<std::ptrdiff_t>(y) * frame->pitch);
+        for (int x = x0; x < x1; ++x) {
+            const std::uint8_t* bgr = source + 3 * x;
+            target[left + x] = (Uint32{bgr[2]} << 16) | (Uint32{bgr[1]} << 8) | Uint32{bgr[0]};
+        }
+    }
+}
+
+bool refuse(const char* path, const char* why) {
+    GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
+    return false;
+}
+} // namespace
+
+WindowManager::WindowManager(SDL_Window* window) : window_(window) {
+    int w = 0;
+    int h = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    width_ = w;
+    height_ = h;
+
+    frame_ = SDL_CreateRGBSurfaceWithFormat(0, width_, height_, 32, SDL_PIXELFORMAT_RGB888);
+    if (TTF_Init() == 0) {
+        const int caption_cell = height_ / 60 > 12 ? height_ / 60 : 12;
+        caption_font_ = open_font("Tahoma", nullptr, 0, caption_cell);
+        static const char32_t symbols[5] = {U'\u2620', U'\u2622', U'\u2623', U'\u2639', U'\u2603'};
+        symbol_font_ = open_font("Arial Unicode MS", symbols, 5, 48);
+    } else {
+        GW_TRACE(kModule, 1)("WindowManager : no text (%s)", TTF_GetError());
+    }
+    if (frame_) {
+        background_ = SDL_MapRGB(frame_->format, 0, 0, 0);
+        SDL_FillRect(frame_, nullptr, background_);
+    }
+}
+
+WindowManager::~WindowManager() {
+    if (frame_) SDL_FreeSurface(frame_);
+    if (caption_font_) TTF_CloseFont(caption_font_);
+    if (symbol_font_) TTF_CloseFont(symbol_font_);
+    if (TTF_WasInit()) TTF_Quit();
+}
+
+void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption) {
+    if (!frame_) return;
+    SDL_FillRect(frame_, nullptr, background_);
+    if (image) {
+        // Truncating division: an odd difference leaves the extra pixel right and below.
+        const int x = (width_ - image->width()) / 2;
+        const int y = (height_ - image->height()) / 2;
+        if (SDL_LockSurface(frame_) == 0) {
+            copy_picture(frame_, *image, x, y);
+            SDL_UnlockSurface(frame_);
+        }
+        draw_text(frame_, caption_font_, displayable(caption), 0, 0);
+        present();
+        GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
+    } else {
+        const std::string text = shell::no_image_text(shell::no_image_symbol());
+        int cx = 0;
+        int cy = 0;
+        if (symbol_font_) TTF_SizeUTF8(symbol_font_, text.c_str(), &cx, &cy);
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        shell::no_image_position(width_, height_, cx, cy, x, y);
+        draw_text(frame_, symbol_font_, text, x, y);
+        present();
+        GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : no image");
+    }
+}
+
+void WindowManager::repaint() { present(); }
+
+void WindowManager::present() {
+    SDL_Surface* target = SDL_GetWindowSurface(window_);
+    if (!frame_ || !target) return;
+    SDL_BlitSurface(frame_, nullptr, target, nullptr);
+    SDL_UpdateWindowSurface(window_);
+}
+
+bool WindowManager::delete_file(const char* path) {
+    if (!path || path[0] == '\0') return refuse("", "empty path");
+    if (std::strlen(path) >= kPathLimit) return refuse(path, "path too long");
+    // lstat: a link goes to the trash itself, never the file or folder it leads to.
+    struct stat st;
+    if (lstat(path, &st) != 0) return refuse(path, std::strerror(errno));
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return refuse(path, "not a file");
+
+    GFile* file = g_vfs_get_file_for_path(g_vfs_get_local(), path);
+    GError* error = nullptr;
+    const bool trashed = g_file_trash(file, nullptr, &error) != FALSE;
+    g_object_unref(file);
+    if (!trashed) {
+        refuse(path, error ? error->message : "unknown error");
+        if (error) g_error_free(error);
+        return false;
+    }
+    GW_TRACE(kModule, 3)("WindowManager::delete_file : <%s> deleted", path);
+    return true;
+}

@@ -1,0 +1,40 @@
+// The display manager: draws pictures and the no-image screen, moves files to the trash.
+#pragma once
+
+#include "ScreenSaver.h"
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <cstdint>
+#include <string>
+
+class WindowManager final : public ScreenSaver::SystemWrapper {
+public:
+    // Measures the window and makes the fonts and the frame; the window is not owned.
+    explicit WindowManager(SDL_Window* window);
+    ~WindowManager();
+    WindowManager(const WindowManager&) = delete;
+    WindowManager& operator=(const WindowManager&) = delete;
+
+    // Black, the picture centred one to one, the caption at the top left; or the no-image text.
+    void draw_bitmap(const BitMap* image, const std::string& caption) override;
+    // Moves a file or link (never a folder) to the freedesktop trash; true when it went there.
+    bool delete_file(const char* path) override;
+    // Shows the last frame again, for a window that was uncovered.
+    void repaint();
+
+    std::int32_t width() const { return width_; }
+    std::int32_t height() const { return height_; }
+
+private:
+    void present();
+
+    SDL_Window* window_;
+    SDL_Surface* frame_ = nullptr; // the last frame drawn, kept for repainting
+    TTF_Font* caption_font_ = nullptr;
+    TTF_Font* symbol_font_ = nullptr;
+    Uint32 background_ = 0;
+    std::int32_t width_ = 0;
+    std::int32_t height_ = 0;
+};

@@ -1,0 +1,687 @@
+// The Linux shell, driven as a separate process on an X server of the test's own (Xvfb):
+// keys and pointer through xdotool, the screen through a root-window screenshot, the show's
+// progress through its trace file.
+#include "Pictures.h"
+#include "Shell.h"
+#include "TestSupport.h"
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+
+// Polls `done` every 20 ms until it holds or `timeout_ms` have passed.
+bool wait_until(const std::function<bool()>& done, int timeout_ms = 15000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The inherited environment without what points at a display or a user's folders, plus `set`.
+// Under the sanitizers, the known leaks of system libraries are suppressed by function name,
+// which needs stacks unwound through libraries built without frame pointers.
+std::vector<std::string> environment(const std::vector<std::string>& set) {
+    static const char* const dropped[] = {"DISPLAY=",        "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=",
+                                          "HOME=",           "XDG_STATE_HOME=",  "XDG_DATA_HOME=",
+                                          "XDG_CONFIG_HOME=", "XDG_RUNTIME_DIR=", "LSAN_OPTIONS=",
+                                          "ASAN_OPTIONS="};
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        bool keep = true;
+        for (const char* prefix : dropped)
+            if (text.rfind(prefix, 0) == 0) keep = false;
+        if (keep) result.push_back(text);
+    }
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    result.push_back(std::string("ASAN_OPTIONS=") + (asan && *asan ? std::string(asan) + ":" : "") +
+                     "fast_unwind_on_malloc=0");
+    const char* lsan = std::getenv("LSAN_OPTIONS");
+    result.push_back(std::string("LSAN_OPTIONS=suppressions=" GW_LSAN_SUPPRESSIONS) +
+                     (lsan && *lsan ? std::string(":") + lsan : std::string()));
+    result.insert(result.end(), set.begin(), set.end());
+    return result;
+}
+
+// Starts `argv` (argv[0] found on PATH unless `program` is given) with its output in files.
+pid_t spawn(const std::string& program, const std::vector<std::string>& argv,
+            const std::vector<std::string>& env, const std::string& folder,
+            const std::string& output, int keep_fd = -1) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> vars;
+    for (const auto& v : env) vars.push_back(const_cast<char*>(v.c_str()));
+    vars.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out >= 0) {
+        dup2(out, 1);
+        dup2(out, 2);
+    }
+    for (int fd = 3; fd < 256; ++fd)
+        if (fd != keep_fd) close(fd);
+    if (program.empty())
+        execvpe(args[0], args.data(), vars.data());
+    else
+        execve(program.c_str(), args.data(), vars.data());
+    _exit(127);
+}
+
+// Waits for the process; its exit code, 128 + signal when killed, -1 when still running.
+int reap(pid_t pid, int timeout_ms) {
+    int status = 0;
+    int code = -1;
+    wait_until([&] {
+        if (waitpid(pid, &status, WNOHANG) != pid) return false;
+        code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
+    }, timeout_ms);
+    return code;
+}
+
+// One X server for the test program, on a display number that it chooses itself.
+class XServer {
+public:
+    XServer() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = spawn("", {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                          std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24",
+                          "-nolisten", "tcp", "-noreset", "-wr"},
+                     environment({}), "", "/dev/null", fds[1]);
+        close(fds[1]);
+        std::string number;
+        struct pollfd ready = {fds[0], POLLIN, 0};
+        while (poll(&ready, 1, 10000) > 0) {
+            char c;
+            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        close(fds[0]);
+        if (!number.empty()) display_ = ":" + number;
+    }
+    ~XServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            if (reap(pid_, 5000) < 0) {
+                kill(pid_, SIGKILL);
+                reap(pid_, 5000);
+            }
+        }
+    }
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+XServer* g_server = nullptr;
+
+// A helper program (xdotool, import) on the test's display; true when it succeeded.
+bool tool(const std::vector<std::string>& argv) {
+    test::TempDir scratch;
+    const pid_t pid = spawn("", argv, environment({"DISPLAY=" + g_server->display()}), "",
+                            scratch / "out.txt");
+    return pid > 0 && reap(pid, 15000) == 0;
+}
+
+struct Rgb {
+    int r, g, b;
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    bool near(const Rgb& o, int tolerance) const {
+        return std::abs(r - o.r) <= tolerance && std::abs(g - o.g) <= tolerance &&
+               std::abs(b - o.b) <= tolerance;
+    }
+    bool black() const { return r == 0 && g == 0 && b == 0; }
+    bool white() const { return r == 255 && g == 255 && b == 255; }
+};
+std::ostream& operator<<(std::ostream& out, const Rgb& c) {
+    return out << "RGB(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+// A screenshot of the root window, read back through FreeImage.
+class Shot {
+public:
+    explicit Shot(const std::string& path) : path_(path) {
+        if (!tool({"import", "-window", "root", path})) return;
+        if (FIBITMAP* loaded = FreeImage_Load(FIF_PNG, path.c_str(), 0)) {
+            dib_ = FreeImage_ConvertTo24Bits(loaded);
+            FreeImage_Unload(loaded);
+        }
+    }
+    ~Shot() {
+        if (dib_) FreeImage_Unload(dib_);
+    }
+    Shot(const Shot&) = delete;
+    Shot& operator=(const Shot&) = delete;
+    bool ok() const {
+        return dib_ && FreeImage_GetWidth(dib_) == kWidth && FreeImage_GetHeight(dib_) == kHeight;
+    }
+    Rgb at(int x, int y) const {
+        RGBQUAD q{};
+        FreeImage_GetPixelColor(dib_, x, kHeight - 1 - y, &q);
+        return {q.rgbRed, q.rgbGreen, q.rgbBlue};
+    }
+    // Smallest box holding every pixel that is not black; false when there is none.
+    bool lit_box(int& left, int& top, int& right, int& bottom) const {
+        left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x)
+                if (!at(x, y).black()) {
+                    left = std::min(left, x), right = std::max(right, x);
+                    top = std::min(top, y), bottom = std::max(bottom, y);
+                }
+        return right >= 0;
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    FIBITMAP* dib_ = nullptr;
+};
+
+// One run of the program in a folder of its own: configuration, pictures, home, trash, trace.
+class Show {
+public:
+    Show() {
+        test::make_dirs(dir_ / "home");
+        test::make_dirs(dir_ / "run");
+        test::make_dirs(dir_ / "pictures");
+    }
+    ~Show() {
+        if (pid_ > 0 && exit_code_ < 0) {
+            kill(pid_, SIGKILL);
+            reap(pid_, 5000);
+        }
+    }
+    Show(const Show&) = delete;
+    Show& operator=(const Show&) = delete;
+
+    // The settings, after "trace 4", in the run folder or in the user's configuration folder.
+    void configure(const std::string& settings, bool in_user_config = false) const {
+        const std::string file = in_user_config ? dir_ / "config/glimmerwall/Glimmerwall.cfg"
+                                                : dir_ / "run/Glimmerwall.cfg";
+        test::make_dirs(file.substr(0, file.rfind('/')));
+        test::write_file(file, "trace 4\n" + settings + "\n");
+    }
+    std::string pictures() const { return dir_ / "pictures"; }
+    std::string folder_setting() const { return "dossier " + pictures(); }
+    std::string path(const std::string& relative) const { return dir_ / relative; }
+
+    // Started as a bare name from its run folder, so that the run folder's configuration is read.
+    void start(const std::vector<std::string>& arguments = {}, bool with_display = true) {
+        std::vector<std::string> argv = {"glimmerwall"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> vars = {"HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
+                                         "XDG_DATA_HOME=" + dir_ / "data",
+                                         "XDG_CONFIG_HOME=" + dir_ / "config",
+                                         "SDL_VIDEODRIVER=x11"};
+        if (with_display) vars.push_back("DISPLAY=" + g_server->display());
+        pid_ = spawn(GW_SHELL_PROGRAM, argv, environment(vars), dir_ / "run", dir_ / "output.txt");
+    }
+    std::string trace() const { return test::read_file(dir_ / "state/glimmerwall/Glimmerwall.txt"); }
+    std::string output() const { return test::read_file(dir_ / "output.txt"); }
+    int count(const std::string& needle) const {
+        const std::string all = trace();
+        int n = 0;
+        for (auto at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
+        return n;
+    }
+    bool wait_count(const std::string& needle, int n, int timeout_ms = 15000) const {
+        return wait_until([&] { return count(needle) >= n; }, timeout_ms);
+    }
+    // The captions of the pictures drawn so far, in order.
+    std::vector<std::string> drawn() const {
+        static const std::string marker = "just displayed <";
+        const std::string all = trace();
+        std::vector<std::string> captions;
+        for (auto at = all.find(marker); at != std::string::npos; at = all.find(marker, at + 1)) {
+            const auto begin = at + marker.size();
+            captions.push_back(all.substr(begin, all.find('>', begin) - begin));
+        }
+        return captions;
+    }
+    // Draws so far, and a wait for more.
+    int draws() const { return count("WindowManager::draw_bitmap"); }
+    bool wait_draws(int n, int timeout_ms = 15000) const {
+        return wait_count("WindowManager::draw_bitmap", n, timeout_ms);
+    }
+    bool key(const std::string& name) const { return tool({"xdotool", "key", name}); }
+    // The key, then the forced step it brings.
+    bool step_key(const std::string& name) const {
+        const int before = count("next( forced )");
+        return key(name) && wait_count("next( forced )", before + 1);
+    }
+    bool running() const {
+        if (exit_code_ >= 0) return false;
+        exit_code_ = reap(pid_, 0);
+        return exit_code_ < 0;
+    }
+    int exit_code(int timeout_ms = 15000) const {
+        if (exit_code_ < 0) exit_code_ = reap(pid_, timeout_ms);
+        return exit_code_;
+    }
+    void signal(int number) const { kill(pid_, number); }
+    // The file is in the freedesktop trash, with its information file, and gone from its place.
+    bool trashed(const std::string& original) const {
+        const std::string name = original.substr(original.rfind('/') + 1);
+        return test::exists(dir_ / ("data/Trash/files/" + name)) &&
+               test::exists(dir_ / ("data/Trash/info/" + name + ".trashinfo")) &&
+               !test::exists(original);
+    }
+    std::string marked() const {
+        const std::string all = trace();
+        const auto at = all.rfind("erase <");
+        if (at == std::string::npos) return {};
+        return all.substr(at + 7, all.find('>', at) - at - 7);
+    }
+
+private:
+    test::TempDir dir_;
+    pid_t pid_ = -1;
+    mutable int exit_code_ = -1;
+};
+
+class ShellShow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        FreeImage_Initialise(FALSE);
+        g_server = new XServer;
+    }
+    static void TearDownTestSuite() {
+        delete g_server;
+        g_server = nullptr;
+    }
+    void SetUp() override { ASSERT_FALSE(g_server->display().empty()) << "Xvfb did not start"; }
+
+    // A picture of its own colour and size in the show's folder.
+    static std::string picture(const Show& show, const std::string& name, int w = 1000, int h = 750,
+                               std::uint8_t red = 200, std::uint8_t green = 60, std::uint8_t blue = 30) {
+        const std::string path = show.pictures() + "/" + name;
+        EXPECT_TRUE(pictures::write(path, w, h, pictures::Format::Png, red, green, blue)) << path;
+        return path;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(ShellPieces, ClassicGeneratorFromStateOne) {
+    shell::ClassicRandom generator;
+    const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};
+    for (int value : expected) EXPECT_EQ(value, generator.next());
+}
+
+TEST(ShellPieces, NoImageTextAndPosition) {
+    EXPECT_EQ("Pas d'image \xe2\x98\xa0", shell::no_image_text(U'\u2620'));
+    EXPECT_EQ("Pas d'image \xe2\x98\x83", shell::no_image_text(U'\u2603'));
+    // Whatever the generator gives, the text stays inside, and a window no larger than the
+    // text in a dimension puts it at 0 there.
+    for (int i = 0; i < 200; ++i) {
+        std::int32_t x = -1, y = -1;
+        shell::no_image_position(400, 200, 380, 48, x, y);
+        EXPECT_TRUE(x >= 0 && x < 20 && y >= 0 && y < 152) << x << "," << y;
+        shell::no_image_position(300, 40, 380, 48, x, y);
+        EXPECT_EQ(0, x);
+        EXPECT_EQ(0, y);
+    }
+}
+
+TEST(ShellPieces, ProgramFolderAndCommandLine) {
+    std::string folder = "unchanged";
+    EXPECT_TRUE(shell::program_folder("/opt/show/bin/glimmerwall", folder));
+    EXPECT_EQ("/opt/show/bin", folder);
+    EXPECT_TRUE(shell::program_folder("./glimmerwall", folder));
+    EXPECT_EQ(".", folder);
+    folder = "unchanged";
+    EXPECT_FALSE(shell::program_folder("glimmerwall", folder));
+    EXPECT_EQ("unchanged", folder);
+
+    const char* const argv[] = {"glimmerwall", "/s", "-x", "two words"};
+    EXPECT_EQ("/s -x two words", shell::join_arguments(4, argv));
+    EXPECT_EQ("", shell::join_arguments(1, argv));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(ShellShow, FullScreenPictureIsCentredUnderItsCaption) {
+    Show show;
+    show.configure("delai 100000\n" + show.folder_setting());
+    const std::string file = picture(show, "a-picture-with-a-long-enough-name.png");
+    show.start({"/s", "extra"});
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+
+    const std::string trace = show.trace();
+    EXPECT_NE(std::string::npos, trace.find("\n\n*** Glimmerwall / T.Orvald / build "));
+    EXPECT_NE(std::string::npos, trace.find("\ncommand line = </s extra> (glimmerwall)\n"));
+    EXPECT_NE(std::string::npos, trace.find("\ncurrent dir = <" + show.path("run") + ">\n"));
+    EXPECT_NE(std::string::npos, trace.find("set_window_manager ( 1920x1080 )"));
+    EXPECT_EQ(std::vector<std::string>{file}, show.drawn());
+
+    Shot shot(show.path("shot.png"));
+    ASSERT_TRUE(shot.ok());
+    // 1000 x 750 fitted to 1440 x 1080, from column 240; black on both sides.
+    const Rgb colour{200, 60, 30};
+    for (int y : {100, 540, 1000}) {
+        EXPECT_TRUE(shot.at(239, y).black()) << y << " " << shot.at(239, y);
+        EXPECT_TRUE(shot.at(245, y).near(colour, 12)) << y << " " << shot.at(245, y);
+        EXPECT_TRUE(shot.at(1674, y).near(colour, 12)) << y << " " << shot.at(1674, y);
+        EXPECT_TRUE(shot.at(1680, y).black()) << y << " " << shot.at(1680, y);
+    }
+    // The caption box, 18 pixels high over the picture: only text colour on black in it.
+    int full_text = 0;
+    for (int y = 0; y < 18; ++y) {
+        for (int x = 0; x < 300; ++x) {
+            const Rgb c = shot.at(x, y);
+            if (c == Rgb{255, 240, 240}) ++full_text;
+            EXPECT_TRUE(c.g == c.b && c.r >= c.g) << x << "," << y << " " << c;
+        }
+    }
+    EXPECT_GT(full_text, 20);
+    EXPECT_TRUE(shot.at(250, 17).g == shot.at(250, 17).b) << shot.at(250, 17);
+    EXPECT_TRUE(shot.at(250, 18).near(colour, 12)) << shot.at(250, 18);
+
+    ASSERT_TRUE(show.key("a"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+    EXPECT_NE(std::string::npos, show.trace().find("done"));
+}
+
+TEST_F(ShellShow, SmallModeWindowSitsAtTheTopRight) {
+    Show show;
+    show.configure("small\ndelai 100000\n" + show.folder_setting());
+    picture(show, "one.jpg");
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    EXPECT_NE(std::string::npos, show.trace().find("set_window_manager ( 400x200 )"));
+
+    Shot shot(show.path("shot.png"));
+    ASSERT_TRUE(shot.ok());
+    // The root window is white: the window is whatever is not, columns 1517-1916, rows 3-202.
+    for (int y : {3, 100, 202}) {
+        EXPECT_TRUE(shot.at(1516, y).white()) << y;
+        EXPECT_FALSE(shot.at(1517, y).white()) << y;
+        EXPECT_FALSE(shot.at(1916, y).white()) << y;
+        EXPECT_TRUE(shot.at(1917, y).white()) << y;
+    }
+    for (int x : {1517, 1700, 1916}) {
+        EXPECT_TRUE(shot.at(x, 2).white()) << x;
+        EXPECT_FALSE(shot.at(x, 3).white()) << x;
+        EXPECT_FALSE(shot.at(x, 202).white()) << x;
+        EXPECT_TRUE(shot.at(x, 203).white()) << x;
+    }
+    // 267 x 200 centred: the picture from window column 66, the caption 12 pixels high.
+    EXPECT_TRUE(shot.at(1517 + 64, 150).black()) << shot.at(1517 + 64, 150);
+    EXPECT_TRUE(shot.at(1517 + 70, 150).near({200, 60, 30}, 12)) << shot.at(1517 + 70, 150);
+    EXPECT_TRUE(shot.at(1517 + 80, 3 + 12).near({200, 60, 30}, 12)) << shot.at(1517 + 80, 15);
+    EXPECT_TRUE(show.running());
+}
+
+TEST_F(ShellShow, UncoveredWindowShowsItsLastFrameAgain) {
+    Show below;
+    below.configure("delai 100000\n" + below.folder_setting());
+    picture(below, "red.png");
+    below.start();
+    ASSERT_TRUE(below.wait_draws(1)) << below.trace() << below.output();
+
+    // A small show on top of it, in blue, then gone.
+    Show above;
+    above.configure("small\ndelai 100000\n" + above.folder_setting());
+    picture(above, "blue.png", 400, 200, 30, 60, 200);
+    above.start();
+    ASSERT_TRUE(above.wait_draws(1)) << above.trace() << above.output();
+    ASSERT_TRUE(above.key("q"));
+    ASSERT_EQ(0, above.exit_code());
+
+    const Rgb red{200, 60, 30};
+    ASSERT_TRUE(wait_until([&] {
+        Shot shot(below.path("shot.png"));
+        return shot.ok() && shot.at(1600, 100).near(red, 12) && shot.at(1600, 190).near(red, 12);
+    }, 5000));
+    EXPECT_TRUE(below.running());
+}
+
+TEST_F(ShellShow, ArrowsStepThroughTheHistorySystemKeysDoNotEnd) {
+    Show show;
+    show.configure("delai 100000\n" + show.folder_setting());
+    for (const char* name : {"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"}) picture(show, name);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+
+    ASSERT_TRUE(show.step_key("Right"));
+    ASSERT_TRUE(show.wait_draws(2));
+    ASSERT_TRUE(show.step_key("Right"));
+    ASSERT_TRUE(show.wait_draws(3));
+    std::vector<std::string> drawn = show.drawn();
+    ASSERT_EQ(3u, drawn.size());
+    EXPECT_NE(drawn[0], drawn[1]);
+    EXPECT_NE(drawn[1], drawn[2]);
+
+    ASSERT_TRUE(show.step_key("Left"));
+    ASSERT_TRUE(show.wait_draws(4));
+    EXPECT_EQ(drawn[1], show.drawn().back());
+
+    // Alt with a letter, and F10, are system keys: the show goes on.
+    ASSERT_TRUE(show.key("alt+q"));
+    ASSERT_TRUE(show.key("F10"));
+    ASSERT_TRUE(show.step_key("Right"));
+    EXPECT_TRUE(show.running());
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+    EXPECT_EQ(1, show.count("next( not forced )")) << "only the first step came from the timer";
+}
+
+TEST_F(ShellShow, SpacePausesOnTheSamePictureAndResumes) {
+    Show show;
+    show.configure("delai 250\n" + show.folder_setting());
+    for (const char* name : {"p1.jpg", "p2.jpg", "p3.jpg"}) picture(show, name);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(2)) << show.trace() << show.output();
+
+    ASSERT_TRUE(show.step_key("space"));
+    ASSERT_TRUE(show.wait_count("pause>", 1));
+    const std::vector<std::string> drawn = show.drawn();
+    ASSERT_GE(drawn.size(), 3u);
+    EXPECT_EQ(drawn[drawn.size() - 2] + "   pause", drawn.back());
+
+    // Paused: four delays pass without a step.
+    const int steps = show.count("next( ");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_EQ(steps, show.count("next( "));
+
+    ASSERT_TRUE(show.step_key("space"));
+    EXPECT_TRUE(show.wait_count("toggle_pause : now not paused", 1));
+    ASSERT_TRUE(show.wait_draws(static_cast<int>(drawn.size()) + 1));
+    EXPECT_EQ(std::string::npos, show.drawn().back().find("pause"));
+    const int timer_steps = show.count("next( not forced )");
+    EXPECT_TRUE(show.wait_count("next( not forced )", timer_steps + 1)) << "the timer resumes";
+    ASSERT_TRUE(show.key("Return"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+}
+
+TEST_F(ShellShow, DeleteTrashesAtTheFifthStepOrAtTheEnd) {
+    Show show;
+    show.configure("delai 100000\n" + show.folder_setting());
+    for (int i = 0; i < 8; ++i) picture(show, "p" + std::to_string(i) + ".jpg");
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+
+    ASSERT_TRUE(show.key("Delete"));
+    ASSERT_TRUE(show.wait_count("erase <", 1));
+    const std::string first = show.marked();
+    ASSERT_EQ(show.drawn().back(), first);
+    for (int step = 1; step <= 4; ++step) {
+        ASSERT_TRUE(show.step_key("Right"));
+        ASSERT_TRUE(show.wait_draws(1 + step));
+        EXPECT_TRUE(test::exists(first)) << "step " << step;
+    }
+    ASSERT_TRUE(show.step_key("Right"));
+    EXPECT_TRUE(wait_until([&] { return show.trashed(first); })) << show.trace();
+
+    // Marked, then a key ends the show: the file goes at the end.
+    ASSERT_TRUE(show.wait_draws(6));
+    ASSERT_TRUE(show.key("Delete"));
+    ASSERT_TRUE(show.wait_count("erase <", 2));
+    const std::string second = show.marked();
+    EXPECT_TRUE(test::exists(second));
+    ASSERT_TRUE(show.key("x"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+    EXPECT_TRUE(show.trashed(second));
+}
+
+TEST_F(ShellShow, TerminationSignalEndsInOrderAndTrashesTheLinkNotItsTarget) {
+    Show show;
+    show.configure("delai 100000\n" + show.folder_setting());
+    const std::string target = show.path("elsewhere.jpg");
+    ASSERT_TRUE(pictures::write(target, 640, 480));
+    ASSERT_EQ(0, symlink(target.c_str(), (show.pictures() + "/link.jpg").c_str()));
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(show.key("Delete"));
+    ASSERT_TRUE(show.wait_count("erase <", 1));
+
+    show.signal(SIGTERM);
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+    EXPECT_TRUE(show.trashed(show.pictures() + "/link.jpg"));
+    struct stat st;
+    EXPECT_EQ(0, lstat(show.path("data/Trash/files/link.jpg").c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(test::exists(target));
+    EXPECT_NE(std::string::npos, show.trace().find("done"));
+}
+
+TEST_F(ShellShow, MouseEndsBeyondFortyPixelsNotAtFortyNorOnAClick) {
+    Show show;
+    show.configure("delai 100\n" + show.folder_setting());
+    picture(show, "one.jpg");
+    picture(show, "two.jpg");
+    ASSERT_TRUE(tool({"xdotool", "mousemove", "500", "500"}));
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+
+    ASSERT_TRUE(tool({"xdotool", "mousemove", "540", "540"}));
+    ASSERT_TRUE(show.wait_draws(show.draws() + 2));
+    ASSERT_TRUE(tool({"xdotool", "mousemove", "460", "460"}));
+    ASSERT_TRUE(show.wait_draws(show.draws() + 2));
+    ASSERT_TRUE(tool({"xdotool", "click", "1"}));
+    ASSERT_TRUE(tool({"xdotool", "click", "4"}));
+    ASSERT_TRUE(show.wait_draws(show.draws() + 2));
+    EXPECT_TRUE(show.running());
+
+    ASSERT_TRUE(tool({"xdotool", "mousemove", "500", "541"}));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+}
+
+TEST_F(ShellShow, NoPictureShowsTheTextInsideTheWindowAtNewPlaces) {
+    // Read from the user's configuration folder, the third place looked at.
+    Show show;
+    show.configure("delai 100000", true);
+    show.start();
+    ASSERT_TRUE(show.wait_count("draw_bitmap : no image", 1)) << show.trace() << show.output();
+    EXPECT_NE(std::string::npos, show.trace().find("config/glimmerwall/Glimmerwall.cfg"));
+
+    int boxes[2][4];
+    for (int frame = 0; frame < 2; ++frame) {
+        if (frame == 1) {
+            ASSERT_TRUE(show.step_key("Right"));
+            ASSERT_TRUE(show.wait_count("draw_bitmap : no image", 2));
+        }
+        Shot shot(show.path("shot" + std::to_string(frame) + ".png"));
+        ASSERT_TRUE(shot.ok());
+        int* b = boxes[frame];
+        ASSERT_TRUE(shot.lit_box(b[0], b[1], b[2], b[3]));
+        EXPECT_TRUE(b[0] > 0 && b[1] > 0 && b[2] < kWidth - 1 && b[3] < kHeight - 1);
+        EXPECT_GT(b[2] - b[0], 200) << "the whole line, not a piece";
+    }
+    // The generator from state 1: symbol, then y, then x. With a 48-pixel cell the first line
+    // stands in rows 923 to 970 (18467 % 1032), the second in rows 593 to 640 (19169 % 1032).
+    EXPECT_GE(boxes[0][1], 923);
+    EXPECT_LE(boxes[0][3], 970);
+    EXPECT_GE(boxes[1][1], 593);
+    EXPECT_LE(boxes[1][3], 640);
+    EXPECT_NE(boxes[0][0], boxes[1][0]);
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
+}
+
+TEST_F(ShellShow, BrokenPictureAndOddNameDoNotStopTheShow) {
+    Show show;
+    show.configure("delai 100\n" + show.folder_setting());
+    const std::string good = picture(show, "good.jpg");
+    // A Latin-1 name: not UTF-8, the caption is drawn all the same.
+    const std::string odd = picture(show, "caf\xe9.jpg", 600, 800, 40, 90, 200);
+    test::write_file(show.pictures() + "/broken.jpg", "\xff\xd8\xff\xe0 not a picture at all");
+    show.start();
+    ASSERT_TRUE(show.wait_draws(8)) << show.trace() << show.output();
+    EXPECT_TRUE(show.running());
+    const std::vector<std::string> drawn = show.drawn();
+    EXPECT_NE(drawn.end(), std::find(drawn.begin(), drawn.end(), good));
+    EXPECT_NE(drawn.end(), std::find(drawn.begin(), drawn.end(), odd));
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+}
+
+// The show on the project's samples, kept as the build's screenshot for the documentation.
+TEST_F(ShellShow, SamplesScreenshot) {
+    Show show;
+    show.configure("delai 100000\ndossier " GW_SAMPLES_FOLDER);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    for (int i = 0; i < 12 && show.drawn().back().find("hills") == std::string::npos; ++i)
+        ASSERT_TRUE(show.step_key("Right") && show.wait_draws(i + 2));
+    Shot shot(show.path("screenshot.png"));
+    ASSERT_TRUE(shot.ok());
+    EXPECT_FALSE(shot.at(kWidth / 2, kHeight / 2).black());
+    std::error_code ignored;
+    std::filesystem::copy_file(shot.path(), GW_BUILD_FOLDER "/screenshot.png.part",
+                               std::filesystem::copy_options::overwrite_existing, ignored);
+    std::filesystem::rename(GW_BUILD_FOLDER "/screenshot.png.part", GW_BUILD_FOLDER "/screenshot.png",
+                            ignored);
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+}
+
+TEST(ShellWithoutDisplay, EndsWithCodeOneAndSaysWhy) {
+    test::TempDir dir;
+    test::make_dirs(dir / "run");
+    test::write_file(dir / "run/Glimmerwall.cfg", "trace 4\n");
+    const pid_t pid = spawn(GW_SHELL_PROGRAM, {"glimmerwall"},
+                            environment({"HOME=" + dir / "home", "XDG_STATE_HOME=" + dir / "state",
+                                         "SDL_VIDEODRIVER=x11"}),
+                            dir / "run", dir / "output.txt");
+    EXPECT_EQ(1, reap(pid, 15000));
+    EXPECT_NE(std::string::npos,
+              test::read_file(dir / "output.txt").find("glimmerwall: cannot open the screen window"));
+    EXPECT_NE(std::string::npos,
+              test::read_file(dir / "state/glimmerwall/Glimmerwall.txt").find("no window"));
+}
+
+} // namespace
