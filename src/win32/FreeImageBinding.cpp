@@ -1,0 +1,159 @@
+// The FreeImage calls of the picture decoder, bound at run time to the FreeImage.dll that lies
+// beside the program. Without a usable DLL every picture is simply not displayable.
+#include "Tracer.h"
+
+#include <windows.h>
+
+#include <FreeImage.h>
+
+namespace {
+const std::int32_t kModule = Tracer::register_module("BitMap");
+
+// One entry per function of the DLL; each forwarder below reads its own slot. WINAPI is the
+// DLL's calling convention (the same as the default one on x64).
+struct Api {
+    FREE_IMAGE_FORMAT (WINAPI* GetFileType)(const char*, int);
+    BOOL (WINAPI* FIFSupportsNoPixels)(FREE_IMAGE_FORMAT);
+    FIBITMAP* (WINAPI* Load)(FREE_IMAGE_FORMAT, const char*, int);
+    unsigned (WINAPI* GetWidth)(FIBITMAP*);
+    unsigned (WINAPI* GetHeight)(FIBITMAP*);
+    BOOL (WINAPI* GetMetadata)(FREE_IMAGE_MDMODEL, FIBITMAP*, const char*, FITAG**);
+    FREE_IMAGE_MDTYPE (WINAPI* GetTagType)(FITAG*);
+    const void* (WINAPI* GetTagValue)(FITAG*);
+    FREE_IMAGE_TYPE (WINAPI* GetImageType)(FIBITMAP*);
+    unsigned (WINAPI* GetBPP)(FIBITMAP*);
+    FIBITMAP* (WINAPI* ConvertTo24Bits)(FIBITMAP*);
+    FIBITMAP* (WINAPI* Rescale)(FIBITMAP*, int, int, FREE_IMAGE_FILTER);
+    BYTE* (WINAPI* GetBits)(FIBITMAP*);
+    unsigned (WINAPI* GetPitch)(FIBITMAP*);
+    void (WINAPI* Unload)(FIBITMAP*);
+};
+
+template <typename Function>
+bool bind(HMODULE dll, const char* name, Function& slot) {
+    const FARPROC found = GetProcAddress(dll, name);
+    if (!found) {
+        GW_TRACE(kModule, 1)("FreeImage.dll has no %s: no picture can be shown", name);
+        return false;
+    }
+    // Through the generic function type, which converts to any other without a warning.
+    slot = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+    return true;
+}
+
+// The bound functions, or null when the DLL is missing or incomplete; tried once only, so that
+// the trace says why a single time.
+const Api* api() {
+    static bool tried = false;
+    static Api functions{};
+    static const Api* bound = nullptr;
+    if (tried) return bound;
+    tried = true;
+
+    HMODULE dll = LoadLibraryA("FreeImage.dll");
+    if (!dll) {
+        GW_TRACE(kModule, 1)("FreeImage.dll cannot be loaded (error %lu): no picture can be shown",
+                             static_cast<unsigned long>(GetLastError()));
+        return nullptr;
+    }
+    // All or nothing: a DLL of another library that happens to carry the name is not half used.
+    Api f{};
+    const bool complete =
+        bind(dll, "FreeImage_GetFileType", f.GetFileType) &&
+        bind(dll, "FreeImage_FIFSupportsNoPixels", f.FIFSupportsNoPixels) &&
+        bind(dll, "FreeImage_Load", f.Load) && bind(dll, "FreeImage_GetWidth", f.GetWidth) &&
+        bind(dll, "FreeImage_GetHeight", f.GetHeight) &&
+        bind(dll, "FreeImage_GetMetadata", f.GetMetadata) &&
+        bind(dll, "FreeImage_GetTagType", f.GetTagType) &&
+        bind(dll, "FreeImage_GetTagValue", f.GetTagValue) &&
+        bind(dll, "FreeImage_GetImageType", f.GetImageType) &&
+        bind(dll, "FreeImage_GetBPP", f.GetBPP) &&
+        bind(dll, "FreeImage_ConvertTo24Bits", f.ConvertTo24Bits) &&
+        bind(dll, "FreeImage_Rescale", f.Rescale) && bind(dll, "FreeImage_GetBits", f.GetBits) &&
+        bind(dll, "FreeImage_GetPitch", f.GetPitch) && bind(dll, "FreeImage_Unload", f.Unload);
+    if (!complete) {
+        FreeLibrary(dll);
+        return nullptr;
+    }
+    // Kept loaded for the rest of the process: pictures in the cache live until static
+    // destruction.
+    functions = f;
+    bound = &functions;
+    return bound;
+}
+} // namespace
+
+FREE_IMAGE_FORMAT FreeImage_GetFileType(const char* filename, int size) {
+    const Api* f = api();
+    return f ? f->GetFileType(filename, size) : FIF_UNKNOWN;
+}
+
+BOOL FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT fif) {
+    const Api* f = api();
+    return f ? f->FIFSupportsNoPixels(fif) : FALSE;
+}
+
+FIBITMAP* FreeImage_Load(FREE_IMAGE_FORMAT fif, const char* filename, int flags) {
+    const Api* f = api();
+    return f ? f->Load(fif, filename, flags) : nullptr;
+}
+
+unsigned FreeImage_GetWidth(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->GetWidth(dib) : 0;
+}
+
+unsigned FreeImage_GetHeight(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->GetHeight(dib) : 0;
+}
+
+BOOL FreeImage_GetMetadata(FREE_IMAGE_MDMODEL model, FIBITMAP* dib, const char* key, FITAG** tag) {
+    const Api* f = api();
+    return f ? f->GetMetadata(model, dib, key, tag) : FALSE;
+}
+
+FREE_IMAGE_MDTYPE FreeImage_GetTagType(FITAG* tag) {
+    const Api* f = api();
+    return f ? f->GetTagType(tag) : FIDT_NOTYPE;
+}
+
+const void* FreeImage_GetTagValue(FITAG* tag) {
+    const Api* f = api();
+    return f ? f->GetTagValue(tag) : nullptr;
+}
+
+FREE_IMAGE_TYPE FreeImage_GetImageType(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->GetImageType(dib) : FIT_UNKNOWN;
+}
+
+unsigned FreeImage_GetBPP(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->GetBPP(dib) : 0;
+}
+
+FIBITMAP* FreeImage_ConvertTo24Bits(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->ConvertTo24Bits(dib) : nullptr;
+}
+
+FIBITMAP* FreeImage_Rescale(FIBITMAP* dib, int dst_width, int dst_height, FREE_IMAGE_FILTER filter) {
+    const Api* f = api();
+    return f ? f->Rescale(dib, dst_width, dst_height, filter) : nullptr;
+}
+
+BYTE* FreeImage_GetBits(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->GetBits(dib) : nullptr;
+}
+
+unsigned FreeImage_GetPitch(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->GetPitch(dib) : 0;
+}
+
+void FreeImage_Unload(FIBITMAP* dib) {
+    const Api* f = api();
+    if (f) f->Unload(dib);
+}

@@ -1,0 +1,139 @@
+#include "ScreenWindow.h"
+
+#include "ScreenSaver.h"
+#include "Shell.h"
+
+#include <cstdint>
+
+namespace {
+const char kClassName[] = "GLWL";
+const WORD kIconId = 107;
+
+POINT cursor_reference = {0, 0};
+bool cursor_reference_set = false;
+
+using GetSystemMetricsFunction = int(WINAPI*)(int);
+
+// The multiple-monitor probe: all seven found, or none kept.
+bool probe_done = false;
+GetSystemMetricsFunction probed_get_system_metrics = nullptr;
+FARPROC probed_monitor_from_window = nullptr;
+FARPROC probed_monitor_from_rect = nullptr;
+FARPROC probed_monitor_from_point = nullptr;
+FARPROC probed_enum_display_monitors = nullptr;
+FARPROC probed_get_monitor_info = nullptr;
+FARPROC probed_enum_display_devices = nullptr;
+
+void clear_probe() {
+    probed_get_system_metrics = nullptr;
+    probed_monitor_from_window = nullptr;
+    probed_monitor_from_rect = nullptr;
+    probed_monitor_from_point = nullptr;
+    probed_enum_display_monitors = nullptr;
+    probed_get_monitor_info = nullptr;
+    probed_enum_display_devices = nullptr;
+}
+
+shell::Key key_of(WPARAM virtual_key) {
+    switch (virtual_key) {
+    case VK_SPACE: return shell::Key::Space;
+    case VK_LEFT: return shell::Key::Left;
+    case VK_RIGHT: return shell::Key::Right;
+    case VK_DELETE: return shell::Key::Delete;
+    default: return shell::Key::Other;
+    }
+}
+
+// One dimension of the area to cover: the virtual screen when the probe allows, else the
+// primary screen. The probe is asked for each dimension; it runs once.
+int screen_metric(int virtual_index, int primary_index) {
+    if (probe_multiple_monitors()) return probed_get_system_metrics(virtual_index);
+    return GetSystemMetrics(primary_index);
+}
+} // namespace
+
+bool probe_multiple_monitors() {
+    if (probe_done) return probed_get_monitor_info != nullptr;
+
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    const HMODULE user32 = GetModuleHandleA("USER32");
+
+    FARPROC get_system_metrics = nullptr;
+    const bool all = user32 &&
+                     (get_system_metrics = GetProcAddress(user32, "GetSystemMetrics")) &&
+                     (probed_monitor_from_window = GetProcAddress(user32, "MonitorFromWindow")) &&
+                     (probed_monitor_from_rect = GetProcAddress(user32, "MonitorFromRect")) &&
+                     (probed_monitor_from_point = GetProcAddress(user32, "MonitorFromPoint")) &&
+                     (probed_enum_display_monitors = GetProcAddress(user32, "EnumDisplayMonitors")) &&
+                     (probed_get_monitor_info = GetProcAddress(user32, "GetMonitorInfoA")) &&
+                     (probed_enum_display_devices = GetProcAddress(user32, "EnumDisplayDevicesA"));
+    probe_done = true;
+    if (!all) {
+        clear_probe();
+        return false;
+    }
+    // Through the generic function type, which converts to any other without a warning.
+    probed_get_system_metrics = reinterpret_cast<GetSystemMetricsFunction>(
+        reinterpret_cast<void (*)()>(get_system_metrics));
+    return true;
+}
+
+HWND create_screen_window(HINSTANCE instance, bool small_mode) {
+    WNDCLASSEXA window_class{};
+    // The structure's own size: 48 bytes on 32-bit Windows, 80 on x64.
+    window_class.cbSize = sizeof window_class;
+    window_class.style = 0;
+    window_class.lpfnWndProc = screen_window_proc;
+    window_class.hInstance = instance;
+    window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconId));
+    window_class.lpszClassName = kClassName;
+    RegisterClassExA(&window_class);
+
+    const int width = screen_metric(SM_CXVIRTUALSCREEN, SM_CXSCREEN);
+    const int height = screen_metric(SM_CYVIRTUALSCREEN, SM_CYSCREEN);
+
+    // WM_CREATE takes the cursor reference inside this call, before the window is shown.
+    HWND window = CreateWindowExA(0, kClassName, "Glimmerwall", WS_POPUP, 0, 0, width, height,
+                                  nullptr, nullptr, instance, nullptr);
+    if (!window) return nullptr;
+    SetFocus(window);
+    // At (0, 0) even when the virtual screen begins elsewhere, as the rest of the show assumes.
+    const UINT flags = SWP_NOOWNERZORDER | SWP_SHOWWINDOW;
+    if (small_mode)
+        SetWindowPos(window, HWND_TOPMOST, width - 403, 3, 400, 200, flags);
+    else
+        SetWindowPos(window, HWND_TOPMOST, 0, 0, width, height, flags);
+    return window;
+}
+
+LRESULT CALLBACK screen_window_proc(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+    switch (message) {
+    case WM_CREATE:
+        GetCursorPos(&cursor_reference);
+        cursor_reference_set = true;
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_KEYDOWN:
+        // Auto-repeat messages act again, like fresh presses.
+        if (!shell::on_key(g_screen_saver, key_of(w_param))) PostQuitMessage(0);
+        return 0;
+    case WM_TIMER:
+        g_screen_saver.next(false);
+        return 0;
+    case WM_MOUSEMOVE: {
+        // The cursor's screen position, not the message's window coordinates: a window that
+        // is not at the origin (small mode) would otherwise shift the rule.
+        POINT cursor;
+        if (GetCursorPos(&cursor) && cursor_reference_set &&
+            shell::mouse_moved_away(cursor_reference.x, cursor_reference.y, cursor.x, cursor.y))
+            PostQuitMessage(0);
+        return 0;
+    }
+    default:
+        return DefWindowProcA(window, message, w_param, l_param);
+    }
+}

@@ -1,0 +1,126 @@
+#include "WindowManager.h"
+
+#include "BitMap.h"
+#include "Shell.h"
+#include "Tracer.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+const std::int32_t kModule = Tracer::register_module("WinMain");
+
+const COLORREF kTextColour = RGB(255, 240, 240);
+const COLORREF kBlack = RGB(0, 0, 0);
+// The shell's file list is the path followed by two zero bytes in this buffer: a longer path
+// would lose its terminators, so it is refused rather than cut to another file's name.
+constexpr std::size_t kListSize = 1024;
+constexpr std::size_t kPathLimit = kListSize - 1;
+
+HFONT make_font(int height, const char* face) {
+    return CreateFontA(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, 0, 0,
+                       face);
+}
+
+bool refuse(const char* path, const char* why) {
+    GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
+    return false;
+}
+} // namespace
+
+WindowManager::WindowManager(HWND window) : window_(window) {
+    RECT rect;
+    if (GetWindowRect(window_, &rect)) {
+        width_ = rect.right - rect.left;
+        height_ = rect.bottom - rect.top;
+    }
+    device_context_ = GetWindowDC(window_);
+    caption_font_ = make_font(height_ / 60 > 12 ? height_ / 60 : 12, "Tahoma");
+    symbol_font_ = make_font(48, "Arial Unicode MS");
+    background_brush_ = CreateSolidBrush(kBlack);
+}
+
+WindowManager::~WindowManager() {
+    // The DC first: releasing it deselects the fonts and the brush, which can then be deleted.
+    ReleaseDC(window_, device_context_);
+    DeleteObject(caption_font_);
+    DeleteObject(background_brush_);
+    DeleteObject(symbol_font_);
+}
+
+void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption) {
+    PAINTSTRUCT paint;
+    BeginPaint(window_, &paint);
+    HDC dc = device_context_;
+    SetTextColor(dc, kTextColour);
+    SetBkColor(dc, kBlack);
+    SelectObject(dc, background_brush_);
+    Rectangle(dc, 0, 0, width_, height_);
+
+    if (image) {
+        const std::int32_t w = image->width();
+        const std::int32_t h = image->height();
+        // Truncating division: an odd difference leaves the extra pixel right and below.
+        const int x = (width_ - w) / 2;
+        const int y = (height_ - h) / 2;
+        BITMAPINFO info;
+        std::memset(&info, 0, sizeof info);
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = h; // positive: bottom-up rows, as the picture holds them
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        info.bmiHeader.biCompression = BI_RGB;
+        SetStretchBltMode(dc, COLORONCOLOR);
+        StretchDIBits(dc, x, y, w, h, 0, 0, w, h, image->bits(), &info, DIB_RGB_COLORS, SRCCOPY);
+
+        SelectObject(dc, caption_font_);
+        TextOutA(dc, 0, 0, caption.c_str(), static_cast<int>(caption.size()));
+        GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
+    } else {
+        SelectObject(dc, symbol_font_);
+        wchar_t text[50];
+        // %lc: MinGW's ISO printf reads a plain %c as a narrow character, where the Microsoft
+        // run time reads it as a wide one; %lc means the wide character to both.
+        int length = std::swprintf(text, 50, L"Pas d'image %lc",
+                                   static_cast<wint_t>(shell::no_image_symbol()));
+        if (length < 0) length = 0;
+        SIZE extent = {0, 0};
+        GetTextExtentPoint32W(dc, text, length, &extent);
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        shell::no_image_position(width_, height_, extent.cx, extent.cy, x, y);
+        TextOutW(dc, x, y, text, length);
+        GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : no image");
+    }
+    EndPaint(window_, &paint);
+}
+
+bool WindowManager::delete_file(const char* path) {
+    if (!path || path[0] == '\0') return refuse("", "empty path");
+    if (std::strlen(path) >= kPathLimit) return refuse(path, "path too long");
+    // The shell would send a whole folder, with everything in it, to the recycle bin. A path
+    // that names nothing goes on to the shell, which reports the failure itself.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return refuse(path, "not a file");
+
+    // strncpy zero-fills the rest: the list's double terminator.
+    char list[kListSize];
+    list[kListSize - 1] = '\0';
+    std::strncpy(list, path, kListSize - 1);
+    SHFILEOPSTRUCTA operation;
+    std::memset(&operation, 0, sizeof operation);
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = list;
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    const int result = SHFileOperationA(&operation);
+    if (result != 0) {
+        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%d)", list, result);
+        return false;
+    }
+    GW_TRACE(kModule, 3)("WindowManager::delete_file : <%s> deleted", list);
+    return true;
+}
