@@ -8,6 +8,7 @@ packages=(
   libfreeimage-dev
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libglib2.0-dev fonts-dejavu-core
   xvfb xdotool x11-utils imagemagick
+  g++-mingw-w64-x86-64 wine wine64
 )
 
 missing=()
