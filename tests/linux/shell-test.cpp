@@ -1,6 +1,7 @@
 // The Linux shell, driven as a separate process on an X server of the test's own (Xvfb):
 // keys and pointer through xdotool, the screen through a root-window screenshot, the show's
 // progress through its trace file.
+#include "Desktop.h"
 #include "Pictures.h"
 #include "Shell.h"
 #include "TestSupport.h"
@@ -10,53 +11,31 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <functional>
-#include <poll.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-
-// Polls `done` every 20 ms until it holds or `timeout_ms` have passed.
-bool wait_until(const std::function<bool()>& done, int timeout_ms = 15000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using desktop::kHeight;
+using desktop::kWidth;
+using desktop::Rgb;
+using desktop::Shot;
+using desktop::wait_until;
 
 // The inherited environment without what points at a display or a user's folders, plus `set`.
 // Under the sanitizers, the known leaks of system libraries are suppressed by function name,
 // which needs stacks unwound through libraries built without frame pointers.
 std::vector<std::string> environment(const std::vector<std::string>& set) {
-    static const char* const dropped[] = {"DISPLAY=",        "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=",
-                                          "HOME=",           "XDG_STATE_HOME=",  "XDG_DATA_HOME=",
-                                          "XDG_CONFIG_HOME=", "XDG_RUNTIME_DIR=", "LSAN_OPTIONS=",
-                                          "ASAN_OPTIONS="};
-    std::vector<std::string> result;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        bool keep = true;
-        for (const char* prefix : dropped)
-            if (text.rfind(prefix, 0) == 0) keep = false;
-        if (keep) result.push_back(text);
-    }
+    std::vector<std::string> result = desktop::inherited_environment(
+        {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=", "HOME=", "XDG_STATE_HOME=",
+         "XDG_DATA_HOME=", "XDG_CONFIG_HOME=", "XDG_RUNTIME_DIR=", "LSAN_OPTIONS=",
+         "ASAN_OPTIONS="});
     const char* asan = std::getenv("ASAN_OPTIONS");
     result.push_back(std::string("ASAN_OPTIONS=") + (asan && *asan ? std::string(asan) + ":" : "") +
                      "fast_unwind_on_malloc=0");
@@ -67,165 +46,25 @@ std::vector<std::string> environment(const std::vector<std::string>& set) {
     return result;
 }
 
-// Starts `argv` (argv[0] found on PATH unless `program` is given) with its output in files.
-pid_t spawn(const std::string& program, const std::vector<std::string>& argv,
-            const std::vector<std::string>& env, const std::string& folder,
-            const std::string& output, int keep_fd = -1) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> vars;
-    for (const auto& v : env) vars.push_back(const_cast<char*>(v.c_str()));
-    vars.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out >= 0) {
-        dup2(out, 1);
-        dup2(out, 2);
-    }
-    for (int fd = 3; fd < 256; ++fd)
-        if (fd != keep_fd) close(fd);
-    if (program.empty())
-        execvpe(args[0], args.data(), vars.data());
-    else
-        execve(program.c_str(), args.data(), vars.data());
-    _exit(127);
-}
-
-// Waits for the process; its exit code, 128 + signal when killed, -1 when still running.
-int reap(pid_t pid, int timeout_ms) {
-    int status = 0;
-    int code = -1;
-    wait_until([&] {
-        if (waitpid(pid, &status, WNOHANG) != pid) return false;
-        code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return true;
-    }, timeout_ms);
-    return code;
-}
-
-// One X server for the test program, on a display number that it chooses itself.
-class XServer {
-public:
-    XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = spawn("", {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                          std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24",
-                          "-nolisten", "tcp", "-noreset", "-wr"},
-                     environment({}), "", "/dev/null", fds[1]);
-        close(fds[1]);
-        std::string number;
-        struct pollfd ready = {fds[0], POLLIN, 0};
-        while (poll(&ready, 1, 10000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(fds[0]);
-        if (!number.empty()) display_ = ":" + number;
-    }
-    ~XServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            if (reap(pid_, 5000) < 0) {
-                kill(pid_, SIGKILL);
-                reap(pid_, 5000);
-            }
-        }
-    }
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
-XServer* g_server = nullptr;
+desktop::XServer* g_server = nullptr;
 
 // A helper program (xdotool, import) on the test's display; true when it succeeded.
 bool tool(const std::vector<std::string>& argv) {
     test::TempDir scratch;
-    const pid_t pid = spawn("", argv, environment({"DISPLAY=" + g_server->display()}), "",
-                            scratch / "out.txt");
-    return pid > 0 && reap(pid, 15000) == 0;
+    return desktop::run(argv, environment({"DISPLAY=" + g_server->display()}),
+                        scratch / "out.txt") == 0;
 }
-
-struct Rgb {
-    int r, g, b;
-    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
-    bool near(const Rgb& o, int tolerance) const {
-        return std::abs(r - o.r) <= tolerance && std::abs(g - o.g) <= tolerance &&
-               std::abs(b - o.b) <= tolerance;
-    }
-    bool black() const { return r == 0 && g == 0 && b == 0; }
-    bool white() const { return r == 255 && g == 255 && b == 255; }
-};
-std::ostream& operator<<(std::ostream& out, const Rgb& c) {
-    return out << "RGB(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
-
-// A screenshot of the root window, read back through FreeImage.
-class Shot {
-public:
-    explicit Shot(const std::string& path) : path_(path) {
-        if (!tool({"import", "-window", "root", path})) return;
-        if (FIBITMAP* loaded = FreeImage_Load(FIF_PNG, path.c_str(), 0)) {
-            dib_ = FreeImage_ConvertTo24Bits(loaded);
-            FreeImage_Unload(loaded);
-        }
-    }
-    ~Shot() {
-        if (dib_) FreeImage_Unload(dib_);
-    }
-    Shot(const Shot&) = delete;
-    Shot& operator=(const Shot&) = delete;
-    bool ok() const {
-        return dib_ && FreeImage_GetWidth(dib_) == kWidth && FreeImage_GetHeight(dib_) == kHeight;
-    }
-    Rgb at(int x, int y) const {
-        RGBQUAD q{};
-        FreeImage_GetPixelColor(dib_, x, kHeight - 1 - y, &q);
-        return {q.rgbRed, q.rgbGreen, q.rgbBlue};
-    }
-    // Smallest box holding every pixel that is not black; false when there is none.
-    bool lit_box(int& left, int& top, int& right, int& bottom) const {
-        left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x)
-                if (!at(x, y).black()) {
-                    left = std::min(left, x), right = std::max(right, x);
-                    top = std::min(top, y), bottom = std::max(bottom, y);
-                }
-        return right >= 0;
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-    FIBITMAP* dib_ = nullptr;
-};
 
 // One run of the program in a folder of its own: configuration, pictures, home, trash, trace.
-class Show {
+class Show : public desktop::Program {
 public:
-    Show() {
+    Show() : Program(tool) {
         test::make_dirs(dir_ / "home");
         test::make_dirs(dir_ / "run");
         test::make_dirs(dir_ / "pictures");
     }
-    ~Show() {
-        if (pid_ > 0 && exit_code_ < 0) {
-            kill(pid_, SIGKILL);
-            reap(pid_, 5000);
-        }
-    }
-    Show(const Show&) = delete;
-    Show& operator=(const Show&) = delete;
+    // Before the folder that the program runs in goes.
+    ~Show() override { end(); }
 
     // The settings, after "trace 4", in the run folder or in the user's configuration folder.
     void configure(const std::string& settings, bool in_user_config = false) const {
@@ -247,51 +86,13 @@ public:
                                          "XDG_CONFIG_HOME=" + dir_ / "config",
                                          "SDL_VIDEODRIVER=x11"};
         if (with_display) vars.push_back("DISPLAY=" + g_server->display());
-        pid_ = spawn(GW_SHELL_PROGRAM, argv, environment(vars), dir_ / "run", dir_ / "output.txt");
+        started(desktop::spawn(argv, environment(vars), dir_ / "output.txt", GW_SHELL_PROGRAM,
+                               dir_ / "run"));
     }
-    std::string trace() const { return test::read_file(dir_ / "state/glimmerwall/Glimmerwall.txt"); }
+    std::string trace() const override {
+        return test::read_file(dir_ / "state/glimmerwall/Glimmerwall.txt");
+    }
     std::string output() const { return test::read_file(dir_ / "output.txt"); }
-    int count(const std::string& needle) const {
-        const std::string all = trace();
-        int n = 0;
-        for (auto at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
-        return n;
-    }
-    bool wait_count(const std::string& needle, int n, int timeout_ms = 15000) const {
-        return wait_until([&] { return count(needle) >= n; }, timeout_ms);
-    }
-    // The captions of the pictures drawn so far, in order.
-    std::vector<std::string> drawn() const {
-        static const std::string marker = "just displayed <";
-        const std::string all = trace();
-        std::vector<std::string> captions;
-        for (auto at = all.find(marker); at != std::string::npos; at = all.find(marker, at + 1)) {
-            const auto begin = at + marker.size();
-            captions.push_back(all.substr(begin, all.find('>', begin) - begin));
-        }
-        return captions;
-    }
-    // Draws so far, and a wait for more.
-    int draws() const { return count("WindowManager::draw_bitmap"); }
-    bool wait_draws(int n, int timeout_ms = 15000) const {
-        return wait_count("WindowManager::draw_bitmap", n, timeout_ms);
-    }
-    bool key(const std::string& name) const { return tool({"xdotool", "key", name}); }
-    // The key, then the forced step it brings.
-    bool step_key(const std::string& name) const {
-        const int before = count("next( forced )");
-        return key(name) && wait_count("next( forced )", before + 1);
-    }
-    bool running() const {
-        if (exit_code_ >= 0) return false;
-        exit_code_ = reap(pid_, 0);
-        return exit_code_ < 0;
-    }
-    int exit_code(int timeout_ms = 15000) const {
-        if (exit_code_ < 0) exit_code_ = reap(pid_, timeout_ms);
-        return exit_code_;
-    }
-    void signal(int number) const { kill(pid_, number); }
     // The file is in the freedesktop trash, with its information file, and gone from its place.
     bool trashed(const std::string& original) const {
         const std::string name = original.substr(original.rfind('/') + 1);
@@ -299,24 +100,16 @@ public:
                test::exists(dir_ / ("data/Trash/info/" + name + ".trashinfo")) &&
                !test::exists(original);
     }
-    std::string marked() const {
-        const std::string all = trace();
-        const auto at = all.rfind("erase <");
-        if (at == std::string::npos) return {};
-        return all.substr(at + 7, all.find('>', at) - at - 7);
-    }
 
 private:
     test::TempDir dir_;
-    pid_t pid_ = -1;
-    mutable int exit_code_ = -1;
 };
 
 class ShellShow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         FreeImage_Initialise(FALSE);
-        g_server = new XServer;
+        g_server = new desktop::XServer(environment({}));
     }
     static void TearDownTestSuite() {
         delete g_server;
@@ -387,7 +180,7 @@ TEST_F(ShellShow, FullScreenPictureIsCentredUnderItsCaption) {
     EXPECT_NE(std::string::npos, trace.find("set_window_manager ( 1920x1080 )"));
     EXPECT_EQ(std::vector<std::string>{file}, show.drawn());
 
-    Shot shot(show.path("shot.png"));
+    Shot shot(tool, show.path("shot.png"));
     ASSERT_TRUE(shot.ok());
     // 1000 x 750 fitted to 1440 x 1080, from column 240; black on both sides.
     const Rgb colour{200, 60, 30};
@@ -423,7 +216,7 @@ TEST_F(ShellShow, SmallModeWindowSitsAtTheTopRight) {
     ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
     EXPECT_NE(std::string::npos, show.trace().find("set_window_manager ( 400x200 )"));
 
-    Shot shot(show.path("shot.png"));
+    Shot shot(tool, show.path("shot.png"));
     ASSERT_TRUE(shot.ok());
     // The root window is white: the window is whatever is not, columns 1517-1916, rows 3-202.
     for (int y : {3, 100, 202}) {
@@ -463,7 +256,7 @@ TEST_F(ShellShow, UncoveredWindowShowsItsLastFrameAgain) {
 
     const Rgb red{200, 60, 30};
     ASSERT_TRUE(wait_until([&] {
-        Shot shot(below.path("shot.png"));
+        Shot shot(tool, below.path("shot.png"));
         return shot.ok() && shot.at(1600, 100).near(red, 12) && shot.at(1600, 190).near(red, 12);
     }, 5000));
     EXPECT_TRUE(below.running());
@@ -614,7 +407,7 @@ TEST_F(ShellShow, NoPictureShowsTheTextInsideTheWindowAtNewPlaces) {
             ASSERT_TRUE(show.step_key("Right"));
             ASSERT_TRUE(show.wait_count("draw_bitmap : no image", 2));
         }
-        Shot shot(show.path("shot" + std::to_string(frame) + ".png"));
+        Shot shot(tool, show.path("shot" + std::to_string(frame) + ".png"));
         ASSERT_TRUE(shot.ok());
         int* b = boxes[frame];
         ASSERT_TRUE(shot.lit_box(b[0], b[1], b[2], b[3]));
@@ -657,7 +450,7 @@ TEST_F(ShellShow, SamplesScreenshot) {
     ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
     for (int i = 0; i < 12 && show.drawn().back().find("hills") == std::string::npos; ++i)
         ASSERT_TRUE(show.step_key("Right") && show.wait_draws(i + 2));
-    Shot shot(show.path("screenshot.png"));
+    Shot shot(tool, show.path("screenshot.png"));
     ASSERT_TRUE(shot.ok());
     EXPECT_FALSE(shot.at(kWidth / 2, kHeight / 2).black());
     std::error_code ignored;
@@ -673,11 +466,11 @@ TEST(ShellWithoutDisplay, EndsWithCodeOneAndSaysWhy) {
     test::TempDir dir;
     test::make_dirs(dir / "run");
     test::write_file(dir / "run/Glimmerwall.cfg", "trace 4\n");
-    const pid_t pid = spawn(GW_SHELL_PROGRAM, {"glimmerwall"},
-                            environment({"HOME=" + dir / "home", "XDG_STATE_HOME=" + dir / "state",
-                                         "SDL_VIDEODRIVER=x11"}),
-                            dir / "run", dir / "output.txt");
-    EXPECT_EQ(1, reap(pid, 15000));
+    const auto env = environment(
+        {"HOME=" + dir / "home", "XDG_STATE_HOME=" + dir / "state", "SDL_VIDEODRIVER=x11"});
+    const pid_t pid =
+        desktop::spawn({"glimmerwall"}, env, dir / "output.txt", GW_SHELL_PROGRAM, dir / "run");
+    EXPECT_EQ(1, desktop::reap(pid, 15000));
     EXPECT_NE(std::string::npos,
               test::read_file(dir / "output.txt").find("glimmerwall: cannot open the screen window"));
     EXPECT_NE(std::string::npos,

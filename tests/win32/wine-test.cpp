@@ -1,6 +1,7 @@
 // The Windows shell, cross-built, driven under Wine on an X server of the test's own (Xvfb):
 // keys and pointer through xdotool, the screen through a root-window screenshot, the show's
 // progress through its trace file, which drive D: of the Wine prefix leads to.
+#include "Desktop.h"
 #include "Pictures.h"
 #include "TestSupport.h"
 
@@ -9,82 +10,29 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <csignal>
-#include <fcntl.h>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <poll.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-
-bool wait_until(const std::function<bool()>& done, int timeout_ms = 15000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using desktop::kHeight;
+using desktop::kWidth;
+using desktop::Rgb;
+using desktop::Shot;
+using desktop::wait_until;
 
 // The inherited environment without what points at a display, a user's folders or a Wine
 // prefix, plus `set`.
 std::vector<std::string> environment(const std::vector<std::string>& set) {
-    static const char* const dropped[] = {"DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "XDG_", "WINE"};
-    std::vector<std::string> result;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        if (std::none_of(std::begin(dropped), std::end(dropped),
-                         [&](const char* prefix) { return text.rfind(prefix, 0) == 0; }))
-            result.push_back(text);
-    }
+    std::vector<std::string> result =
+        desktop::inherited_environment({"DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "XDG_", "WINE"});
     result.insert(result.end(), set.begin(), set.end());
     return result;
-}
-
-// Starts argv (argv[0] found on PATH) with its output in a file, keeping `keep_fd` open.
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& output, int keep_fd = -1) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> vars;
-    for (const auto& v : env) vars.push_back(const_cast<char*>(v.c_str()));
-    vars.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (out >= 0) {
-        dup2(out, 1);
-        dup2(out, 2);
-    }
-    for (int fd = 3; fd < 256; ++fd)
-        if (fd != keep_fd) close(fd);
-    execvpe(args[0], args.data(), vars.data());
-    _exit(127);
-}
-
-// The exit code, 128 + signal when killed, -1 when still running after the timeout.
-int reap(pid_t pid, int timeout_ms) {
-    int status = 0;
-    int code = -1;
-    wait_until([&] {
-        if (waitpid(pid, &status, WNOHANG) != pid) return false;
-        code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return true;
-    }, timeout_ms);
-    return code;
 }
 
 // The X server, the Wine prefix (made once: it takes seconds) with its server kept running,
@@ -96,8 +44,7 @@ public:
         // any desktop; elsewhere it deletes for good.
         test::make_dirs(root_ / "home/.local/share");
         test::make_dirs(root_ / "d");
-        start_x_server();
-        if (display_.empty()) return;
+        if (x_server_.display().empty()) return;
         const auto begin = std::chrono::steady_clock::now();
         // A persistent server, started first: the cases then follow one another without a
         // server start each, and the prefix is ready without waiting for a server to quit.
@@ -111,13 +58,6 @@ public:
     ~Machine() {
         run({"wineserver", "-k"}, 15000);
         run({"wineserver", "-w"}, 15000);
-        if (x_server_ > 0) {
-            kill(x_server_, SIGTERM);
-            if (reap(x_server_, 5000) < 0) {
-                kill(x_server_, SIGKILL);
-                reap(x_server_, 5000);
-            }
-        }
     }
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
@@ -130,132 +70,47 @@ public:
         std::vector<std::string> set = {"HOME=" + root_ / "home", "WINEPREFIX=" + root_ / "prefix",
                                         "WINEDEBUG=-all",
                                         "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d"};
-        if (with_display) set.push_back("DISPLAY=" + display_);
+        if (with_display) set.push_back("DISPLAY=" + x_server_.display());
         return environment(set);
     }
     std::string log() const { return root_ / "log.txt"; }
     // A program of the test machine (xdotool, import, wineserver); its exit code.
     int run(const std::vector<std::string>& argv, int timeout_ms = 15000) const {
-        const pid_t pid = spawn(argv, wine_environment(), log());
-        const int code = reap(pid, timeout_ms);
-        if (code < 0) {
-            kill(pid, SIGKILL);
-            reap(pid, 5000);
-        }
-        return code;
+        return desktop::run(argv, wine_environment(), log(), timeout_ms);
     }
     bool tool(const std::vector<std::string>& argv) const { return run(argv) == 0; }
 
 private:
-    void start_x_server() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        x_server_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                           std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24",
-                           "-nolisten", "tcp", "-noreset", "-wr"},
-                          environment({}), "/dev/null", fds[1]);
-        close(fds[1]);
-        std::string number;
-        struct pollfd ready = {fds[0], POLLIN, 0};
-        while (poll(&ready, 1, 10000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(fds[0]);
-        if (!number.empty()) display_ = ":" + number;
-    }
-
     test::TempDir root_;
-    pid_t x_server_ = -1;
-    std::string display_;
+    // Stopped after the Wine server, before its folders go.
+    desktop::XServer x_server_{environment({})};
     bool ready_ = false;
     double prefix_seconds_ = 0;
 };
 
 Machine* g_machine = nullptr;
 
-struct Rgb {
-    int r, g, b;
-    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
-    bool near(const Rgb& o, int tolerance) const {
-        return std::abs(r - o.r) <= tolerance && std::abs(g - o.g) <= tolerance &&
-               std::abs(b - o.b) <= tolerance;
-    }
-    bool black() const { return r == 0 && g == 0 && b == 0; }
-    bool white() const { return r == 255 && g == 255 && b == 255; }
-};
-std::ostream& operator<<(std::ostream& out, const Rgb& c) {
-    return out << "RGB(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
-
-// A screenshot of the root window, read back through FreeImage.
-class Shot {
-public:
-    explicit Shot(const std::string& path) {
-        if (!g_machine->tool({"import", "-window", "root", path})) return;
-        if (FIBITMAP* loaded = FreeImage_Load(FIF_PNG, path.c_str(), 0)) {
-            dib_ = FreeImage_ConvertTo24Bits(loaded);
-            FreeImage_Unload(loaded);
-        }
-    }
-    ~Shot() {
-        if (dib_) FreeImage_Unload(dib_);
-    }
-    Shot(const Shot&) = delete;
-    Shot& operator=(const Shot&) = delete;
-    bool ok() const {
-        return dib_ && FreeImage_GetWidth(dib_) == kWidth && FreeImage_GetHeight(dib_) == kHeight;
-    }
-    Rgb at(int x, int y) const {
-        RGBQUAD q{};
-        FreeImage_GetPixelColor(dib_, x, kHeight - 1 - y, &q);
-        return {q.rgbRed, q.rgbGreen, q.rgbBlue};
-    }
-    // Smallest box holding every pixel that is neither black nor white; false when none.
-    bool lit_box(int& left, int& top, int& right, int& bottom) const {
-        left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) {
-                const Rgb c = at(x, y);
-                if (c.black() || c.white()) continue;
-                left = std::min(left, x), right = std::max(right, x);
-                top = std::min(top, y), bottom = std::max(bottom, y);
-            }
-        return right >= 0;
-    }
-
-private:
-    FIBITMAP* dib_ = nullptr;
-};
+bool tool(const std::vector<std::string>& argv) { return g_machine->tool(argv); }
 
 // Wine copies a window's drawing to the X server a moment after the drawing call: the first
 // screenshot that satisfies `ready`, or the last one taken when none does before the deadline.
 std::unique_ptr<Shot> shot_when(const std::string& path, const std::function<bool(const Shot&)>& ready) {
     std::unique_ptr<Shot> shot;
     wait_until([&] {
-        shot = std::make_unique<Shot>(path);
+        shot = std::make_unique<Shot>(tool, path);
         return shot->ok() && ready(*shot);
     }, 10000);
     return shot;
 }
 
 // One run of Glimmerwall.scr from a folder of its own on drive D:, its configuration beside it.
-class Show {
+class Show : public desktop::Program {
 public:
-    Show() : name_("show" + std::to_string(++count_)) {
+    Show() : Program(tool), name_("show" + std::to_string(++count_)) {
         test::make_dirs(unix_path("pictures"));
         std::filesystem::copy_file(GW_SCR_PROGRAM, unix_path("Glimmerwall.scr"));
         std::filesystem::remove(g_machine->drive_d() + "/Glimmerwall.txt");
     }
-    ~Show() {
-        if (pid_ > 0 && exit_code_ < 0) {
-            kill(pid_, SIGKILL);
-            reap(pid_, 5000);
-        }
-    }
-    Show(const Show&) = delete;
-    Show& operator=(const Show&) = delete;
 
     void with_freeimage() const {
         std::filesystem::copy_file(GW_FREEIMAGE_DOUBLE, unix_path("FreeImage.dll"));
@@ -282,58 +137,13 @@ public:
     void start(const std::vector<std::string>& arguments = {}, bool with_display = true) {
         std::vector<std::string> argv = {"wine", dos_path("Glimmerwall.scr")};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        pid_ = spawn(argv, g_machine->wine_environment(with_display), g_machine->log());
+        started(desktop::spawn(argv, g_machine->wine_environment(with_display), g_machine->log()));
     }
     // The trace file, with the line ends of Windows text files made plain.
-    std::string trace() const {
+    std::string trace() const override {
         std::string text = test::read_file(g_machine->drive_d() + "/Glimmerwall.txt");
         text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
         return text;
-    }
-    int count(const std::string& needle) const {
-        const std::string all = trace();
-        int n = 0;
-        for (auto at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
-        return n;
-    }
-    bool wait_count(const std::string& needle, int n, int timeout_ms = 15000) const {
-        return wait_until([&] { return count(needle) >= n; }, timeout_ms);
-    }
-    std::vector<std::string> drawn() const {
-        static const std::string marker = "just displayed <";
-        const std::string all = trace();
-        std::vector<std::string> captions;
-        for (auto at = all.find(marker); at != std::string::npos; at = all.find(marker, at + 1)) {
-            // The last record has no line end yet: the next record's header brings it.
-            const auto begin = at + marker.size();
-            std::string line = all.substr(begin, all.find('\n', begin) - begin);
-            if (!line.empty() && line.back() == '>') line.pop_back();
-            captions.push_back(line);
-        }
-        return captions;
-    }
-    int draws() const { return count("WindowManager::draw_bitmap"); }
-    bool wait_draws(int n, int timeout_ms = 15000) const {
-        return wait_count("WindowManager::draw_bitmap", n, timeout_ms);
-    }
-    bool key(const std::string& name) const { return g_machine->tool({"xdotool", "key", name}); }
-    bool step_key(const std::string& name) const {
-        const int before = count("next( forced )");
-        return key(name) && wait_count("next( forced )", before + 1);
-    }
-    bool running() const {
-        if (exit_code_ < 0) exit_code_ = reap(pid_, 0);
-        return exit_code_ < 0;
-    }
-    int exit_code(int timeout_ms = 15000) const {
-        if (exit_code_ < 0) exit_code_ = reap(pid_, timeout_ms);
-        return exit_code_;
-    }
-    std::string marked() const {
-        const std::string all = trace();
-        const auto at = all.rfind("erase <");
-        if (at == std::string::npos) return {};
-        return all.substr(at + 7, all.find('>', at) - at - 7);
     }
     // A picture of this show gone from its folder and found in the Wine user's trash.
     bool recycled(const std::string& dos) const {
@@ -345,8 +155,6 @@ public:
 private:
     static int count_;
     std::string name_;
-    pid_t pid_ = -1;
-    mutable int exit_code_ = -1;
 };
 int Show::count_ = 0;
 
@@ -572,10 +380,10 @@ TEST_F(WineShow, WithoutFreeImageDllTheNoImageScreenShowsAndTheShowGoesOn) {
 
     int left, top, right, bottom;
     const auto taken = shot_when(show.unix_path("shot.png"), [&](const Shot& s) {
-        return s.lit_box(left, top, right, bottom);
+        return s.lit_box(left, top, right, bottom, desktop::Unlit::BlackOrWhite);
     });
     ASSERT_TRUE(taken->ok());
-    ASSERT_TRUE(taken->lit_box(left, top, right, bottom));
+    ASSERT_TRUE(taken->lit_box(left, top, right, bottom, desktop::Unlit::BlackOrWhite));
     EXPECT_TRUE(left > 0 && top > 0 && right < kWidth - 1 && bottom < kHeight - 1);
     EXPECT_GT(right - left, 150) << "the whole line, not a piece";
     // The never-seeded generator: symbol, then y = 18467 % (1080 - 48) = 923, then x.
