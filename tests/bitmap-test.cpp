@@ -3,9 +3,11 @@
 #include "TestSupport.h"
 #include "Tracer.h"
 
+#include <FreeImage.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -237,6 +239,136 @@ TEST_F(BitMapLoad, ExifOrientationIsShownUpright) {
     ASSERT_TRUE(portrait.load(dir / "o6.jpg"));
     EXPECT_EQ(720, portrait.width());
     EXPECT_EQ(1080, portrait.height());
+}
+
+// A photo-like picture: gradients, hard-edged shapes and mild noise. On a solid colour
+// every downscale would agree.
+FIBITMAP* photo(int width, int height) {
+    FIBITMAP* dib = FreeImage_Allocate(width, height, 24);
+    if (!dib) return nullptr;
+    std::uint32_t seed = 2026;
+    auto clamp = [](int v) { return static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v); };
+    for (int y = 0; y < height; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, height - 1 - y);
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = static_cast<int>(seed >> 29) - 4; // -4 ... 3
+            const int dx = x - width / 3, dy = y - height / 2, r = height / 4;
+            const bool disc = dx * dx + dy * dy < r * r;
+            const bool bar = x > width * 3 / 5 && x < width * 4 / 5 && y > height / 5;
+            int red = 40 + 180 * x / width, green = 60 + 150 * y / height, blue = 120;
+            if (disc) red = 230, green = 200 - 100 * y / height, blue = 40;
+            if (bar) red = 20, green = 40 + 120 * x / width, blue = 200;
+            line[3 * x + FI_RGBA_RED] = clamp(red + noise);
+            line[3 * x + FI_RGBA_GREEN] = clamp(green + noise);
+            line[3 * x + FI_RGBA_BLUE] = clamp(blue - noise);
+        }
+    }
+    return dib;
+}
+
+void put_le(std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+// `photo` as a JPEG file, with an EXIF Orientation tag of `tag_type` (3 SHORT, 4 LONG) when
+// `orientation` is not 1.
+bool write_photo(const std::string& path, int width, int height, int orientation,
+                 int tag_type = 3) {
+    FIBITMAP* dib = photo(width, height);
+    FIMEMORY* memory = FreeImage_OpenMemory(nullptr, 0);
+    bool ok = dib && memory && FreeImage_SaveToMemory(FIF_JPEG, dib, memory, JPEG_DEFAULT);
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    ok = ok && FreeImage_AcquireMemory(memory, &data, &size) && size > 2;
+    std::string jpeg = ok ? std::string(reinterpret_cast<const char*>(data), size) : "";
+    if (memory) FreeImage_CloseMemory(memory);
+    if (dib) FreeImage_Unload(dib);
+    if (!ok) return false;
+    if (orientation != 1) {
+        std::string exif("\xff\xe1\0\0Exif\0\0II", 12);
+        put_le(exif, 42, 2);
+        put_le(exif, 8, 4);
+        put_le(exif, 1, 2);      // one entry
+        put_le(exif, 0x0112, 2); // Orientation
+        put_le(exif, static_cast<std::uint32_t>(tag_type), 2);
+        put_le(exif, 1, 4);
+        put_le(exif, static_cast<std::uint32_t>(orientation), 4);
+        put_le(exif, 0, 4); // no next IFD
+        exif[2] = static_cast<char>((exif.size() - 2) >> 8);
+        exif[3] = static_cast<char>(exif.size() - 2);
+        jpeg.insert(2, exif);
+    }
+    test::write_file(path, jpeg);
+    return true;
+}
+
+// Peak signal-to-noise ratio of the fitted picture against `reference` (same size, 24 bits);
+// infinity when they are identical.
+double psnr(const BitMap& bitmap, FIBITMAP* reference) {
+    double squares = 0;
+    for (int row = 0; row < bitmap.height(); ++row) {
+        const std::uint8_t* a = bitmap.bits() + static_cast<std::ptrdiff_t>(row) * bitmap.pitch();
+        const BYTE* b = FreeImage_GetScanLine(reference, row);
+        for (int i = 0; i < 3 * bitmap.width(); ++i) squares += (a[i] - b[i]) * (a[i] - b[i]);
+    }
+    if (squares == 0) return INFINITY;
+    return 10 * std::log10(255.0 * 255.0 * 3 * bitmap.width() * bitmap.height() / squares);
+}
+
+TEST_F(BitMapLoad, LargeJpegsAreDecodedReducedWithTheFullSizeFittedAndTraced) {
+    const std::string landscape = dir / "landscape.jpg", portrait = dir / "portrait.jpg",
+                      odd = dir / "odd.jpg", unannounced = dir / "unannounced.jpg";
+    ASSERT_TRUE(write_photo(landscape, 3000, 2000, 1));
+    ASSERT_TRUE(write_photo(portrait, 3000, 2000, 6));
+    ASSERT_TRUE(write_photo(odd, 3001, 2001, 1));
+    // An Orientation that the header reading ignores (LONG) but the decoder obeys.
+    ASSERT_TRUE(write_photo(unannounced, 3000, 2000, 6, 4));
+    const struct {
+        const std::string& path;
+        int window_width, window_height;
+        const char* shown; // full size, as traced
+        int width, height; // fitted
+        bool reduced;      // decoded at 1/2, 1/4 or 1/8: close to, not equal to, the plain way
+    } cases[] = {
+        {landscape, 1920, 1080, "3000x2000", 1620, 1080, false}, // more than half: in full
+        {landscape, 1500, 1000, "3000x2000", 1500, 1000, true},  // exactly half
+        {landscape, 700, 500, "3000x2000", 700, 466, true},
+        {landscape, 400, 200, "3000x2000", 300, 200, true},
+        {portrait, 1920, 1080, "2000x3000", 720, 1080, true},
+        {portrait, 400, 200, "2000x3000", 133, 200, true},
+        // 1/8 would round 3001 up to 3008 and slide the picture by 0.7 pixel: 1/2 is taken.
+        {odd, 400, 200, "3001x2001", 300, 200, true},
+        {unannounced, 400, 200, "2000x3000", 133, 200, false}, // turned: decoded again in full
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.path + " on " + std::to_string(c.window_width) + "x" +
+                                 std::to_string(c.window_height);
+        BitMap bitmap;
+        bitmap.set_window_size(c.window_width, c.window_height);
+        ASSERT_TRUE(bitmap.load(c.path)) << what;
+        ASSERT_EQ(c.width, bitmap.width()) << what;
+        ASSERT_EQ(c.height, bitmap.height()) << what;
+        EXPECT_TRUE(trace.contains("load( " + c.path + " ) win:" + std::to_string(c.window_width) +
+                                   "x" + std::to_string(c.window_height) + " img:" + c.shown +
+                                   " rescale:" + std::to_string(c.width) + "x" +
+                                   std::to_string(c.height)))
+            << what << "\n" << trace.text();
+
+        // The plain way: the whole picture decoded upright, 24 bits, box filter.
+        FIBITMAP* full = FreeImage_Load(FIF_JPEG, c.path.c_str(), JPEG_EXIFROTATE);
+        FIBITMAP* plain = FreeImage_Rescale(full, c.width, c.height, FILTER_BOX);
+        ASSERT_NE(nullptr, plain) << what;
+        const double db = psnr(bitmap, plain);
+        FreeImage_Unload(plain);
+        FreeImage_Unload(full);
+        if (c.reduced) {
+            EXPECT_GE(db, 35.0) << what;
+            EXPECT_LT(db, 100.0) << what << ": not decoded reduced";
+        } else {
+            EXPECT_EQ(INFINITY, db) << what;
+        }
+    }
 }
 
 TEST_F(BitMapLoad, SecondLoadReplacesAndFailedLoadKeeps) {

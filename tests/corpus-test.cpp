@@ -340,27 +340,46 @@ TEST_F(CorpusTest, ShowGoesOnOverBrokenPictures) {
     EXPECT_EQ(0, count(text, "not any valid image"));
 }
 
-// FreeImage reads no GIF header without its pixels, so the size limit applies only after a
-// 65535 x 65535 frame (4 GB) has been decoded: seconds and gigabytes for a 2 KB file.
-// Enabled once BitMap sizes a GIF from its image descriptor before decoding.
-TEST_F(CorpusTest, DISABLED_HugeGifFrameIsRefusedBeforeDecoding) {
+// FreeImage reads no GIF header without its pixels and allocates a whole frame before
+// decoding it: a 2 KB file announcing a 65535 x 65535 frame would cost 4 GB and seconds.
+TEST_F(CorpusTest, HugeGifFrameIsRefusedBeforeDecoding) {
+    test::TraceFile trace;
     const std::string original = dir / "good/o.gif";
     ASSERT_TRUE(pictures::write(original, 160, 120, pictures::Format::Gif));
-    Bytes gif = test::read_file(original);
+    const Bytes gif = test::read_file(original);
     const std::size_t descriptor = find_gif_descriptor(gif);
     ASSERT_NE(0u, descriptor);
-    put_le16(gif, descriptor + 5, 65535);
-    put_le16(gif, descriptor + 7, 65535);
-    const std::string path = add("huge-image.gif", gif);
+    ASSERT_EQ(0x3B, byte_at(gif, gif.size() - 1)); // the trailer
+    auto resized = [](Bytes bytes, std::size_t at, std::uint32_t width, std::uint32_t height) {
+        put_le16(bytes, at, width);
+        put_le16(bytes, at + 2, height);
+        return bytes;
+    };
+    const std::string huge = add("huge-image.gif", resized(gif, descriptor + 5, 65535, 65535));
 
     BitMap bitmap;
     bitmap.set_window_size(320, 240);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(bitmap.load(path));
+    EXPECT_FALSE(bitmap.load(huge));
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - start)
                   .count(),
               1000);
+    EXPECT_EQ(1, trace.count("load( " + huge + " ) refused: 65535x65535 pixels is too large"))
+        << trace.text();
+
+    // Only the first frame is decoded: a huge logical screen, or a huge frame after it
+    // (the first frame's blocks again, before the trailer), costs nothing and is shown.
+    Bytes second = gif.substr(descriptor, gif.size() - 1 - descriptor);
+    second = resized(second, 5, 65535, 65535);
+    const std::string screen = add("huge-screen.gif", resized(gif, 6, 65535, 65535));
+    const std::string later =
+        add("huge-later-frame.gif", gif.substr(0, gif.size() - 1) + second + "\x3B");
+    for (const std::string& path : {screen, later}) {
+        EXPECT_TRUE(bitmap.load(path)) << path;
+        EXPECT_EQ(320, bitmap.width()) << path;
+        EXPECT_TRUE(trace.contains("load( " + path + " ) win:320x240 img:160x120")) << path;
+    }
 }
 
 } // namespace
