@@ -1,5 +1,6 @@
 #include "BitMap.h"
 
+#include "Platform.h"
 #include "Tracer.h"
 
 #include <FreeImage.h>
@@ -156,6 +157,7 @@ void BitMap::fit(std::int32_t iw, std::int32_t ih, std::int32_t window_width,
 
 bool BitMap::load(const std::string& path) {
     if (window_width_ == 0 && window_height_ == 0) return false;
+    if (!platform::is_regular_file(path)) return false;
 
     const char* name = path.c_str();
     const FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(name, 0);

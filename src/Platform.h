@@ -40,6 +40,10 @@ struct FolderId {
 // False when the path cannot be examined or is not a folder.
 bool folder_id(const std::string& path, FolderId& id);
 
+// True when the path leads, through links, to a regular file: reading a pipe or a device
+// could block the show or never end.
+bool is_regular_file(const std::string& path);
+
 // Current directory; changing it reports success.
 bool change_directory(const std::string& path);
 std::string current_directory();

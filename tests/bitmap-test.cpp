@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -124,7 +125,11 @@ TEST_F(BitMapLoad, UndecodableFilesFailWithoutATraceLine) {
     ASSERT_TRUE(pictures::write_truncated(dir / "cut.jpg", 300, 200, Format::Jpeg, 300));
     ASSERT_TRUE(pictures::write_truncated(dir / "cut.png", 300, 200, Format::Png, 100));
     ASSERT_TRUE(pictures::write_truncated(dir / "cut.gif", 300, 200, Format::Gif, 200));
-    for (const char* name : {"text.jpg", "empty.png", "missing.jpg", "cut.jpg", "cut.png", "cut.gif"}) {
+    // Reading a pipe named like a picture would wait for a writer for ever.
+    ASSERT_EQ(0, mkfifo((dir / "pipe.jpg").c_str(), 0600));
+    test::make_dirs(dir / "folder.png");
+    for (const char* name : {"text.jpg", "empty.png", "missing.jpg", "cut.jpg", "cut.png", "cut.gif",
+                             "pipe.jpg", "folder.png"}) {
         BitMap bitmap;
         bitmap.set_window_size(1920, 1080);
         EXPECT_FALSE(bitmap.load(dir / name)) << name;

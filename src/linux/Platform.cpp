@@ -86,6 +86,11 @@ bool folder_id(const std::string& path, FolderId& id) {
     return true;
 }
 
+bool is_regular_file(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool change_directory(const std::string& path) { return chdir(path.c_str()) == 0; }
 
 std::string current_directory() {

@@ -52,6 +52,12 @@ bool folder_id(const std::string& path, FolderId& id) {
     return true;
 }
 
+bool is_regular_file(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 bool change_directory(const std::string& path) { return _chdir(path.c_str()) == 0; }
 
 std::string current_directory() {
