@@ -9,6 +9,7 @@ packages=(
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libglib2.0-dev fonts-dejavu-core
   xvfb xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64 wine wine64
+  clang libclang-rt-14-dev
 )
 
 missing=()

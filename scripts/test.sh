@@ -15,3 +15,6 @@ run_suite() {
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DGW_SANITIZE=ON
+
+# A short fuzzing run of the configuration reader and the path handling (30 s each).
+./scripts/fuzz.sh 30

@@ -11,18 +11,18 @@ const std::int32_t kModule = Tracer::register_module("FileManager");
 constexpr int kFailureLimit = 1000;
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+} // namespace
 
 // Case-blind for the 26 ASCII letters only; every other byte compares exactly.
-bool contains_ascii_nocase(const std::string& text, const std::string& pattern) {
-    if (pattern.size() > text.size()) return false;
-    for (std::size_t start = 0; start + pattern.size() <= text.size(); ++start) {
+bool path_contains(const std::string& path, const std::string& pattern) {
+    if (pattern.size() > path.size()) return false;
+    for (std::size_t start = 0; start + pattern.size() <= path.size(); ++start) {
         std::size_t i = 0;
-        while (i < pattern.size() && ascii_lower(text[start + i]) == ascii_lower(pattern[i])) ++i;
+        while (i < pattern.size() && ascii_lower(path[start + i]) == ascii_lower(pattern[i])) ++i;
         if (i == pattern.size()) return true;
     }
     return false;
 }
-} // namespace
 
 FileManager::FileManager() : cache_(0) {}
 
@@ -82,7 +82,7 @@ bool FileManager::setCacheSize(std::int32_t capacity) { return cache_.init(capac
 
 bool FileManager::excluded(const std::string& path, const std::string** pattern) const {
     for (const std::string& candidate : exclude_patterns_) {
-        if (contains_ascii_nocase(path, candidate)) {
+        if (path_contains(path, candidate)) {
             *pattern = &candidate;
             return true;
         }

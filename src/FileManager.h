@@ -15,6 +15,9 @@
 
 class BitMap;
 
+// True when pattern occurs in path, the 26 ASCII letters compared without regard to case.
+bool path_contains(const std::string& path, const std::string& pattern);
+
 class FileManager {
 public:
     FileManager();
