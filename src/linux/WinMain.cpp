@@ -43,25 +43,39 @@ std::string user_config_file() {
     return folder + "/glimmerwall/Glimmerwall.cfg";
 }
 
-// Events as they come, and a timer event whenever 20 ms have passed; a late timer does not
-// pile up ticks, as a window timer does not.
+void dispatch(WindowManager& display, const SDL_Event& event) {
+    if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED)
+        display.repaint();
+    else
+        screen_window_proc(event);
+}
+
+// Events as they come, and a timer event whenever 20 ms have passed. As with a window timer,
+// the first tick comes at once, a late tick is not repeated to catch up, and it waits only for
+// the events already queued, not for a further period.
 void run_event_loop(WindowManager& display) {
-    Uint64 next_tick = SDL_GetTicks64() + kTimerPeriodMs;
+    Uint64 next_tick = SDL_GetTicks64();
+    bool late = false;
     while (!screen_window_quit() && !g_signalled) {
+        SDL_Event event;
+        if (late) {
+            while (!screen_window_quit() && SDL_PollEvent(&event)) dispatch(display, event);
+            late = false;
+            continue;
+        }
         Uint64 now = SDL_GetTicks64();
         if (now >= next_tick) {
             screen_window_proc(timer_event());
             next_tick += kTimerPeriodMs;
             now = SDL_GetTicks64();
-            if (next_tick <= now) next_tick = now + kTimerPeriodMs;
+            if (next_tick <= now) {
+                next_tick = now;
+                late = true;
+            }
             continue;
         }
-        SDL_Event event;
-        if (SDL_WaitEventTimeout(&event, static_cast<int>(next_tick - now)) == 0) continue;
-        if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED)
-            display.repaint();
-        else
-            screen_window_proc(event);
+        if (SDL_WaitEventTimeout(&event, static_cast<int>(next_tick - now)) != 0)
+            dispatch(display, event);
     }
 }
 } // namespace
