@@ -1,58 +1,138 @@
 #!/usr/bin/env bash
-# Whole-process figures of the Linux program under Xvfb: time from start to the first picture
-# on a generated library (beside the time `find` takes to list it), and the CPU it uses while
-# it waits between pictures.
+# Time from start to the first picture on screen, ours beside feh (`feh -F -r -z LIBRARY`: full
+# screen, recursive, random order), on a generated library of hard links, warm and cold, under
+# one Xvfb. Both programs are timed the same way: bench/screen-watch reads the middle row and
+# column of the screen every millisecond from before the start until a pixel is no longer
+# black. Ours is also timed by its "just displayed" trace line. `find` listing the library is
+# timed alongside, once warm and once cold.
 #   bench/first-picture.sh BUILD_DIR [FILES] [FOLDERS]
+#   environment: WARM_RUNS (5), COLD_RUNS (3), PHOTO_SIZE ("1600 1200")
+# Cold runs drop the page, dentry and inode caches before each start (root only); the
+# binaries and libraries of both programs are then cold too.
+# Lines starting with "RESULT" are the figures; the temporary library is removed on exit.
 set -euo pipefail
 build=$(realpath "${1:?build folder}")
 files=${2:-100000}
 folders=${3:-2000}
-work=$(mktemp -d)
-xvfb=""
-trap '[ -n "$xvfb" ] && kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+warm_runs=${WARM_RUNS:-5}
+cold_runs=${COLD_RUNS:-3}
+read -r photo_w photo_h <<<"${PHOTO_SIZE:-1600 1200}"
+work=$(mktemp -d /tmp/gw-first.XXXXXX)
+pid=""
+cleanup() {
+  [[ -z "$pid" ]] || kill "$pid" 2>/dev/null || true
+  stop_xvfb
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# shellcheck source=SCRIPTDIR/common.sh
+source "$(dirname "$0")/common.sh"
 
+build_tools
+install_ours "$build"
+
+# --- the library: FOLDERS folders of FILES/FOLDERS hard links each, 100 folders a group ---
 per=$((files / folders))
+# ext4 allows some 65,000 links to one file: each source photo serves at most 60,000 names.
+folders_per_source=$((60000 / per))
+sources=$(((folders + folders_per_source - 1) / folders_per_source))
 lib="$work/library"
-mkdir -p "$lib"
-convert -size 800x600 gradient:steelblue-khaki "$work/one.jpg"
-echo "making $files files in $folders folders (hard links)..."
-# A file system allows some 65,000 links to one file: a fresh template every 1,000 folders.
-for ((d = 0; d < folders; d++)); do
-  if ((d % 1000 == 0)); then
-    rm -rf "$work/template" && mkdir -p "$work/template"
-    cp "$work/one.jpg" "$work/template/p0.jpg"
-    for ((f = 1; f < per; f++)); do ln "$work/template/p0.jpg" "$work/template/p$f.jpg"; done
-  fi
-  mkdir -p "$lib/d$((d / 100))"
-  cp -al "$work/template" "$lib/d$((d / 100))/f$d"
+mkdir -p "$work/sources" "$lib"
+for ((s = 0; s < sources; s++)); do
+  make_photo "$photo_w" "$photo_h" "$((s + 100))" "$work/sources/s$s.jpg"
 done
+started=$(now_ns)
+perl -e '
+  my ($lib, $folders, $per, $fps, $src) = @ARGV;
+  for my $d (0 .. $folders - 1) {
+    my $group = sprintf("%s/g%03d", $lib, int($d / 100));
+    mkdir $group;
+    my $dir = sprintf("%s/f%05d", $group, $d);
+    mkdir $dir or die "$dir: $!";
+    my $source = sprintf("%s/s%d.jpg", $src, int($d / $fps));
+    for my $f (0 .. $per - 1) {
+      link($source, sprintf("%s/p%02d.jpg", $dir, $f)) or die "link: $!";
+    }
+  }' "$lib" "$folders" "$per" "$folders_per_source" "$work/sources"
+echo "library: $((per * folders)) files ($photo_w x $photo_h JPEG, $sources sources) in $folders folders," \
+  "made in $((($(now_ns) - started) / 1000000000)) s"
 
-export HOME="$work/home" XDG_STATE_HOME="$work/state" XDG_CONFIG_HOME="$work/config"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/glimmerwall"
-printf 'path %s\ndelai 60000\n' "$lib" > "$XDG_CONFIG_HOME/glimmerwall/Glimmerwall.cfg"
-trace="$XDG_STATE_HOME/glimmerwall/Glimmerwall.txt"
+start_xvfb
+configure_ours "path $lib" "delai 60000"
 
-Xvfb :77 -screen 0 1920x1080x24 -nolisten tcp -noreset 2>/dev/null &
-xvfb=$!
-sleep 1
-export DISPLAY=:77
+cold_ok=0
+if can_drop_caches; then cold_ok=1; else echo "cold runs skipped: cannot write /proc/sys/vm/drop_caches"; fi
 
-start=$(date +%s%N)
-find "$lib" > /dev/null
-end=$(date +%s%N)
-echo "find lists the library (warm): $(( (end - start) / 1000000 )) ms"
+# find, for scale: the least any program that lists the whole library must spend.
+time_find() {
+  local t0
+  t0=$(now_ns)
+  find "$lib" >/dev/null
+  echo $((($(now_ns) - t0) / 1000000))
+}
+find "$lib" >/dev/null
+echo "RESULT first-picture files=$files folders=$folders state=warm program=find ms=$(time_find)"
+if ((cold_ok)); then
+  drop_caches
+  echo "RESULT first-picture files=$files folders=$folders state=cold program=find ms=$(time_find)"
+fi
 
-mkdir -p "$work/bin" && cp "$build/glimmerwall" "$work/bin/"
-start=$(date +%s%N)
-"$work/bin/glimmerwall" &
-show=$!
-until grep -q "just displayed" "$trace" 2>/dev/null; do sleep 0.002; done
-end=$(date +%s%N)
-echo "first picture on screen (warm): $(( (end - start) / 1000000 )) ms"
+# measure PROGRAM STATE: one start; prints "SCREEN_MS TRACE_MS" (TRACE_MS "-" for feh).
+measure() {
+  local program=$1 state=$2
+  wait_black_screen
+  "$work/tools/screen-watch" first 600 >"$work/seen" &
+  local watcher=$!
+  sleep 0.2 # the watcher has its display and its first reading
+  [[ "$state" == cold ]] && drop_caches
+  local start
+  start=$(now_ns)
+  if [[ "$program" == ours ]]; then start_ours; else start_feh -F -r -z "$lib"; fi
+  if ! wait "$watcher"; then
+    echo "no picture from $program" >&2
+    stop_program
+    return 1
+  fi
+  local seen screen_ms trace_ms="-"
+  seen=$(cat "$work/seen")
+  screen_ms=$(((seen - start) / 1000000))
+  if [[ "$program" == ours ]]; then
+    local i line
+    for ((i = 0; i < 500; i++)); do
+      line=$(grep -m1 "just displayed" "$ours_trace" 2>/dev/null || true)
+      [[ -n "$line" ]] && break
+      sleep 0.01
+    done
+    [[ -n "$line" ]] && trace_ms=$(($(trace_ms <<<"$line") - $(local_day_ms "$start")))
+  fi
+  stop_program
+  pid=""
+  echo "$screen_ms $trace_ms"
+}
 
-sleep 2
-ticks() { awk '{print $14 + $15}' "/proc/$show/stat"; }
-t0=$(ticks); sleep 10; t1=$(ticks)
-hz=$(getconf CLK_TCK)
-echo "idle CPU between pictures: $(awk -v a="$t0" -v b="$t1" -v hz="$hz" 'BEGIN{printf "%.2f", (b-a)/hz/10*100}') % of a core"
-kill -TERM $show; wait $show || true
+states=(warm)
+((cold_ok)) && states+=(cold)
+for state in "${states[@]}"; do
+  runs=$warm_runs
+  [[ "$state" == cold ]] && runs=$cold_runs
+  # One unmeasured start of each warms what the warm runs are to find warm.
+  [[ "$state" == warm ]] && { measure ours warm >/dev/null; measure feh warm >/dev/null; }
+  : >"$work/ours.txt"
+  : >"$work/feh.txt"
+  for ((r = 0; r < runs; r++)); do
+    # Alternating, so that both meet the same load from the other users of the machine.
+    measure ours "$state" >>"$work/ours.txt"
+    measure feh "$state" >>"$work/feh.txt"
+  done
+  for program in ours feh; do
+    all=$(cut -d' ' -f1 "$work/$program.txt" | joined)
+    line="RESULT first-picture files=$files folders=$folders state=$state program=$program"
+    line+=" screen_ms=$(cut -d' ' -f1 "$work/$program.txt" | median) runs=[$all]"
+    if [[ "$program" == ours ]]; then
+      line+=" trace_ms=$(cut -d' ' -f2 "$work/$program.txt" | median)"
+      line+=" trace_runs=[$(cut -d' ' -f2 "$work/$program.txt" | joined)]"
+    fi
+    echo "$line"
+  done
+done
+echo "load average at the end: $(load_average)"

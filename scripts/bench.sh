@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds the Release benchmarks and runs them all: the micro-benchmarks (bench/*-bench.cpp)
+# and the whole-process comparisons with feh under Xvfb (first picture on 100,000 and
+# 1,000,000 files, warm and cold; time per picture and peak memory over 24 MP photos; idle
+# CPU). Takes some 25 minutes on 2 cores. Cold runs need root (they drop the page cache).
+# Every output goes to build-perf/bench-results/; the figures are the lines that start with
+# "RESULT" and the tables of the micro-benchmarks. docs/BENCHMARKS.md explains them.
+#   scripts/bench.sh            everything
+#   scripts/bench.sh micro      the micro-benchmarks only
+#   scripts/bench.sh process    the whole-process comparisons only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+what=${1:-all}
+./scripts/deps.sh
+
+# Beyond what the build and the tests need: the viewer we compare with, libjpeg-turbo's
+# command-line tools (cjpeg makes the photos, djpeg is the floor), strace and perf.
+extra=(feh libjpeg-turbo-progs strace linux-perf perl)
+missing=()
+for p in "${extra[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+if [[ ${#missing[@]} -gt 0 ]]; then
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+build="build-perf"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGW_BENCHMARKS=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target glimmerwall randomizator-bench bitmap-bench filemanager-bench
+results="$build/bench-results"
+mkdir -p "$results"
+
+{
+  echo "tree: $(git rev-parse --short HEAD 2>/dev/null || echo '?')$(git diff --quiet HEAD 2>/dev/null || echo ' + local changes')"
+  echo "machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(uname -r)"
+  echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+} | tee "$results/machine.txt"
+
+if [[ "$what" == all || "$what" == micro ]]; then
+  for b in randomizator bitmap filemanager; do
+    echo "=== $b-bench"
+    "$build/bench/$b-bench" 2>&1 | tee "$results/$b-bench.txt"
+  done
+fi
+
+if [[ "$what" == all || "$what" == process ]]; then
+  echo "=== first picture, 100,000 files in 2,000 folders"
+  bench/first-picture.sh "$build" 100000 2000 2>&1 | tee "$results/first-picture-100k.txt"
+  echo "=== first picture, 1,000,000 files in 20,000 folders"
+  bench/first-picture.sh "$build" 1000000 20000 2>&1 | tee "$results/first-picture-1m.txt"
+  echo "=== slideshow of 24 MP photos"
+  bench/slideshow.sh "$build" 2>&1 | tee "$results/slideshow.txt"
+  echo "=== idle CPU"
+  bench/idle-cpu.sh "$build" 2>&1 | tee "$results/idle-cpu.txt"
+fi
+
+echo "=== figures"
+cat "$results"/*.txt | grep '^RESULT' || true
