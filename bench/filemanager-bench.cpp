@@ -372,7 +372,7 @@ BENCHMARK(BM_PathFromIndexWideFolder)
 // The floor under the one above: the bare listing of the same folder.
 class Counter final : public platform::EntryVisitor {
 public:
-    bool visit(std::uint32_t, const char*) override {
+    bool visit(std::uint32_t, const char*, const platform::FolderId*) override {
         ++entries;
         return true;
     }

@@ -8,14 +8,22 @@ const std::int32_t kModule = Tracer::register_module("DataBase");
 class Forwarder final : public platform::EntryVisitor {
 public:
     explicit Forwarder(DirectoryScanner::FonctorAttrib& callback) : callback_(callback) {}
-    bool visit(std::uint32_t attributes, const char* name) override {
-        return callback_(attributes, name);
+    bool visit(std::uint32_t attributes, const char* name, const platform::FolderId* id) override {
+        return DirectoryScanner::forward(callback_, attributes, name, id);
     }
 
 private:
     DirectoryScanner::FonctorAttrib& callback_;
 };
 } // namespace
+
+bool DirectoryScanner::forward(FonctorAttrib& callback, std::uint32_t attributes, const char* name,
+                               const platform::FolderId* id) {
+    callback.entry_id = id;
+    const bool go_on = callback(attributes, name);
+    callback.entry_id = nullptr;
+    return go_on;
+}
 
 void DirectoryScanner::scan(const std::string& pattern, FonctorAttrib& callback) {
     (void)kModule; // the scanner traces nothing; its name is registered all the same
@@ -53,7 +61,11 @@ bool TreeBrowser::operator()(std::uint32_t attributes, const char* name) {
         // A link may lead back up the tree or into a folder already queued: follow it only
         // into a folder not met yet. Real sub-folders are always queued, and remembered.
         platform::FolderId id;
-        const bool known = platform::folder_id(path, id);
+        bool known = entry_id != nullptr;
+        if (known)
+            id = *entry_id;
+        else
+            known = platform::folder_id(path, id);
         const bool fresh = known && seen_.insert(id).second;
         if ((attributes & platform::kAttributeReparsePoint) && !fresh) return true;
         pending_.push_back(std::move(path));

@@ -14,6 +14,8 @@ public:
     class FonctorAttrib {
     public:
         virtual bool operator()(std::uint32_t attributes, const char* name) = 0;
+        // During a call: the entry's folder identity when the listing gave it, else null.
+        const platform::FolderId* entry_id = nullptr;
 
     protected:
         ~FonctorAttrib() = default;
@@ -21,6 +23,9 @@ public:
 
     // Hands every entry that `pattern` selects, "." and ".." excepted, to `callback`.
     static void scan(const std::string& pattern, FonctorAttrib& callback);
+    // Calls `callback` for one entry, with the entry's folder identity (or null) at hand.
+    static bool forward(FonctorAttrib& callback, std::uint32_t attributes, const char* name,
+                        const platform::FolderId* id);
     // folder + separator + "*.*"
     static std::string pattern(const std::string& folder);
     // folder + separator + name

@@ -16,10 +16,20 @@ constexpr std::uint32_t kAttributeReparsePoint = 0x400; // a link (symbolic link
 // The separator between a folder and an entry name: '\\' on Windows, '/' elsewhere.
 extern const char kSeparator;
 
-// Receives one entry of a listing; returns false to stop the listing.
+// Identity of the folder a path leads to (links followed): volume and file number.
+struct FolderId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator<(const FolderId& other) const {
+        return volume != other.volume ? volume < other.volume : index < other.index;
+    }
+};
+
+// Receives one entry of a listing; returns false to stop the listing. `id` is the identity of
+// a sub-folder (not a link) when the listing gives it for free, else null.
 class EntryVisitor {
 public:
-    virtual bool visit(std::uint32_t attributes, const char* name) = 0;
+    virtual bool visit(std::uint32_t attributes, const char* name, const FolderId* id) = 0;
 
 protected:
     ~EntryVisitor() = default;
@@ -29,14 +39,6 @@ protected:
 // file system yields them, "." and ".." left out. False when the listing cannot be opened.
 bool list_folder(const std::string& pattern, EntryVisitor& visitor);
 
-// Identity of the folder a path leads to (links followed): volume and file number.
-struct FolderId {
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    bool operator<(const FolderId& other) const {
-        return volume != other.volume ? volume < other.volume : index < other.index;
-    }
-};
 // False when the path cannot be examined or is not a folder.
 bool folder_id(const std::string& path, FolderId& id);
 

@@ -69,10 +69,20 @@ bool list_folder(const std::string& pattern, EntryVisitor& visitor) {
     DIR* dir = opendir(folder_of_pattern(pattern).c_str());
     if (!dir) return false;
     const int fd = dirfd(dir);
+    // A sub-folder's identity is its inode on the listed folder's device: no stat needed.
+    struct stat folder;
+    const bool have_device = fstat(fd, &folder) == 0;
     while (const struct dirent* entry = readdir(dir)) {
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-        if (!visitor.visit(attributes_of(fd, entry), name)) break;
+        FolderId id;
+        const FolderId* known = nullptr;
+        if (have_device && entry->d_type == DT_DIR) {
+            id.volume = static_cast<std::uint64_t>(folder.st_dev);
+            id.index = static_cast<std::uint64_t>(entry->d_ino);
+            known = &id;
+        }
+        if (!visitor.visit(attributes_of(fd, entry), name, known)) break;
     }
     closedir(dir);
     return true;

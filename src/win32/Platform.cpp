@@ -30,7 +30,9 @@ bool list_folder(const std::string& pattern, EntryVisitor& visitor) {
     if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         if (is_dot_entry(entry.cFileName)) continue;
-        if (!visitor.visit(static_cast<std::uint32_t>(entry.dwFileAttributes), entry.cFileName)) break;
+        if (!visitor.visit(static_cast<std::uint32_t>(entry.dwFileAttributes), entry.cFileName,
+                           nullptr))
+            break;
     } while (FindNextFileA(find, &entry));
     FindClose(find);
     return true;
