@@ -45,22 +45,8 @@ int setting(const char* name, int fallback) {
     return *end == '\0' && value > 0 && value < INT_MAX ? static_cast<int>(value) : fallback;
 }
 
-// The inherited environment without what points at a display or a user's folders, plus `set`.
-// Under the sanitizers, the known leaks of system libraries are suppressed by function name,
-// which needs stacks unwound through libraries built without frame pointers.
 std::vector<std::string> environment(const std::vector<std::string>& set) {
-    std::vector<std::string> result =
-        desktop::inherited_environment({"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=", "HOME=",
-                                        "XDG_STATE_HOME=", "XDG_DATA_HOME=", "XDG_CONFIG_HOME=",
-                                        "XDG_RUNTIME_DIR=", "LSAN_OPTIONS=", "ASAN_OPTIONS="});
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    result.push_back(std::string("ASAN_OPTIONS=") + (asan && *asan ? std::string(asan) + ":" : "") +
-                     "fast_unwind_on_malloc=0");
-    const char* lsan = std::getenv("LSAN_OPTIONS");
-    result.push_back(std::string("LSAN_OPTIONS=suppressions=" GW_LSAN_SUPPRESSIONS) +
-                     (lsan && *lsan ? std::string(":") + lsan : std::string()));
-    result.insert(result.end(), set.begin(), set.end());
-    return result;
+    return desktop::program_environment(set, GW_LSAN_SUPPRESSIONS);
 }
 
 desktop::XServer* g_server = nullptr;

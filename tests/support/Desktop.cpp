@@ -1,5 +1,7 @@
 #include "Desktop.h"
 
+#include <cstdlib>
+
 #include <FreeImage.h>
 
 #include <algorithm>
@@ -67,6 +69,24 @@ std::vector<std::string> inherited_environment(const std::vector<std::string>& d
                          [&](const std::string& prefix) { return text.rfind(prefix, 0) == 0; }))
             result.push_back(text);
     }
+    return result;
+}
+
+std::vector<std::string> program_environment(const std::vector<std::string>& set,
+                                             const std::string& suppressions) {
+    std::vector<std::string> result = inherited_environment(
+        {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=", "HOME=", "XDG_STATE_HOME=",
+         "XDG_DATA_HOME=", "XDG_CONFIG_HOME=", "XDG_RUNTIME_DIR=", "LSAN_OPTIONS=",
+         "ASAN_OPTIONS="});
+    // Known leaks of system libraries are suppressed by function name, which needs stacks
+    // unwound through libraries built without frame pointers.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    result.push_back(std::string("ASAN_OPTIONS=") + (asan && *asan ? std::string(asan) + ":" : "") +
+                     "fast_unwind_on_malloc=0");
+    const char* lsan = std::getenv("LSAN_OPTIONS");
+    result.push_back("LSAN_OPTIONS=suppressions=" + suppressions +
+                     (lsan && *lsan ? std::string(":") + lsan : std::string()));
+    result.insert(result.end(), set.begin(), set.end());
     return result;
 }
 

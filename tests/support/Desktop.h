@@ -24,6 +24,11 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms = 15000);
 
 // The inherited environment less every "NAME=value" entry that starts with one of `dropped`.
 std::vector<std::string> inherited_environment(const std::vector<std::string>& dropped);
+// The environment of the Linux program under test: the inherited one without what points at
+// a display or a user's folders, the sanitizers' options with the LeakSanitizer
+// `suppressions` file, then `set`.
+std::vector<std::string> program_environment(const std::vector<std::string>& set,
+                                             const std::string& suppressions);
 
 // Starts `argv` with `env` as its whole environment, standard output and error appended to
 // `output`; argv[0] is found on PATH unless `program` is given, the process runs in `folder`
