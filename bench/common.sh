@@ -130,3 +130,15 @@ can_drop_caches() { [[ -w /proc/sys/vm/drop_caches ]] && (sync && echo 3 >/proc/
 drop_caches() { sync && echo 3 >/proc/sys/vm/drop_caches; }
 
 load_average() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# The run's scratch folder in $work; on exit the program in $pid, the X server and the folder go.
+begin_scratch() {
+  work=$(mktemp -d "/tmp/gw-$1.XXXXXX")
+  pid=""
+  trap end_scratch EXIT
+}
+end_scratch() {
+  [[ -z "$pid" ]] || kill "$pid" 2>/dev/null || true
+  stop_xvfb
+  rm -rf "$work"
+}

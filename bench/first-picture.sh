@@ -17,16 +17,9 @@ folders=${3:-2000}
 warm_runs=${WARM_RUNS:-5}
 cold_runs=${COLD_RUNS:-3}
 read -r photo_w photo_h <<<"${PHOTO_SIZE:-1600 1200}"
-work=$(mktemp -d /tmp/gw-first.XXXXXX)
-pid=""
-cleanup() {
-  [[ -z "$pid" ]] || kill "$pid" 2>/dev/null || true
-  stop_xvfb
-  rm -rf "$work"
-}
-trap cleanup EXIT
 # shellcheck source=SCRIPTDIR/common.sh
 source "$(dirname "$0")/common.sh"
+begin_scratch first
 
 build_tools
 install_ours "$build"

@@ -11,16 +11,9 @@ set -euo pipefail
 build=$(realpath "${1:?build folder}")
 seconds=${2:-20}
 runs=${3:-3}
-work=$(mktemp -d /tmp/gw-idle.XXXXXX)
-pid=""
-cleanup() {
-  [[ -z "$pid" ]] || kill "$pid" 2>/dev/null || true
-  stop_xvfb
-  rm -rf "$work"
-}
-trap cleanup EXIT
 # shellcheck source=SCRIPTDIR/common.sh
 source "$(dirname "$0")/common.sh"
+begin_scratch idle
 
 build_tools
 install_ours "$build"

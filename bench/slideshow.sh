@@ -17,16 +17,9 @@ set -euo pipefail
 build=$(realpath "${1:?build folder}")
 photos=${2:-40}
 runs=${3:-3}
-work=$(mktemp -d /tmp/gw-slides.XXXXXX)
-pid=""
-cleanup() {
-  [[ -z "$pid" ]] || kill "$pid" 2>/dev/null || true
-  stop_xvfb
-  rm -rf "$work"
-}
-trap cleanup EXIT
 # shellcheck source=SCRIPTDIR/common.sh
 source "$(dirname "$0")/common.sh"
+begin_scratch slides
 
 build_tools
 install_ours "$build"
