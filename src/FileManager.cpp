@@ -142,8 +142,10 @@ bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::
         bitmap = cached;
         return true;
     }
-    // The picture the cache refused last time has been drawn by now.
+    // Both have been drawn by now: the picture the cache refused last time, and the one the
+    // cache would let go of only once this decode is added.
     uncached_.reset();
+    cache_.make_room();
     auto loaded = std::make_unique<BitMap>();
     loaded->set_window_size(width, height);
     if (!loaded->load(path)) return false;

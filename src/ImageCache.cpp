@@ -40,9 +40,13 @@ bool ImageCache::init(std::int32_t n) {
 BitMap* ImageCache::get(const std::string& path) {
     GW_TRACE(kModule, 4)("get( %s )", path.c_str());
     for (std::int32_t i = count_ - 1; i >= 0; --i)
-        if (slots_[i].path == path) return slots_[i].bitmap.get();
+        if (slots_[i].bitmap && slots_[i].path == path) return slots_[i].bitmap.get();
     GW_TRACE(kModule, 4)("~ not in cache");
     return nullptr;
+}
+
+void ImageCache::make_room() {
+    if (capacity_ != 0 && count_ == capacity_) slots_[oldest_].bitmap.reset();
 }
 
 bool ImageCache::add(const std::string& path, BitMap* bitmap) {

@@ -16,12 +16,15 @@ public:
 
     // Empties the cache and makes n slots; false (cache not created) when n < 1.
     bool init(std::int32_t n);
-    // The cached picture of exactly that path, owned by the cache, valid until the next add or
-    // init; null on a miss.
+    // The cached picture of exactly that path, owned by the cache, valid until the next add,
+    // make_room or init; null on a miss.
     BitMap* get(const std::string& path);
     // Takes ownership of `bitmap` and returns true; false when the cache is not created, and the
     // caller keeps the bitmap.
     bool add(const std::string& path, BitMap* bitmap);
+    // When full, frees now the picture the next add will push out (its path then misses), so
+    // that a decode never holds one picture more than the cache does.
+    void make_room();
 
 private:
     struct CacheSlot {

@@ -54,6 +54,29 @@ TEST(ImageCache, FirstInFirstOutWithThreeSlots) {
     EXPECT_TRUE(trace.contains("add( p7 ) cache full --> no more cached : p4"));
 }
 
+TEST(ImageCache, MakeRoomFreesOnlyWhatTheNextAddPushesOut) {
+    test::TraceFile trace;
+    ImageCache cache(2);
+    auto* first = new BitMap;
+    auto* second = new BitMap;
+    cache.make_room(); // not full: nothing to free
+    ASSERT_TRUE(cache.add("m1", first));
+    cache.make_room();
+    EXPECT_EQ(first, cache.get("m1"));
+    ASSERT_TRUE(cache.add("m2", second));
+
+    cache.make_room(); // m1's BitMap destroyed now (ASan checks), m2 kept
+    cache.make_room(); // twice, as after a failed decode: still only m1
+    EXPECT_EQ(nullptr, cache.get("m1"));
+    EXPECT_TRUE(trace.contains(kHeader + "get( m1 ) not in cache"));
+    EXPECT_EQ(second, cache.get("m2"));
+    auto* third = new BitMap;
+    ASSERT_TRUE(cache.add("m3", third));
+    EXPECT_TRUE(trace.contains("add( m3 ) cache full --> no more cached : m1"));
+    EXPECT_EQ(second, cache.get("m2"));
+    EXPECT_EQ(third, cache.get("m3"));
+}
+
 TEST(ImageCache, OneSlotAndCaseDifferentPaths) {
     test::TraceFile trace;
     ImageCache cache(1);
