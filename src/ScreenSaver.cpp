@@ -39,6 +39,10 @@ public:
     std::int32_t delay = 5000;
     std::int32_t last_step_time = -1000000000;
     std::int32_t step_count = 0;
+    // What the last step drew; the file manager keeps the picture until its next decode.
+    bool drawn = false;
+    BitMap* shown_image = nullptr;
+    std::string shown_caption;
 };
 
 ScreenSaver::ScreenSaver() : d_(new PrivateScreenSaver) {}
@@ -112,18 +116,25 @@ void ScreenSaver::next(bool forced) {
     std::string caption;
     BitMap* image = d.file_manager.nextImage(d.screen_width, d.screen_height, caption);
     if (d.display) {
+        d.shown_image = image;
         if (!image)
-            d.display->draw_bitmap(nullptr, std::string());
+            d.shown_caption.clear();
         else if (d.paused)
-            d.display->draw_bitmap(image, caption + "   pause");
+            d.shown_caption = caption + "   pause";
         else
-            d.display->draw_bitmap(image, caption);
+            d.shown_caption = caption;
+        d.display->draw_bitmap(image, d.shown_caption);
+        d.drawn = true;
     }
 
     d.last_step_time = now;
     d.suppressor.suppress();
     if (d.step_count < INT32_MAX) ++d.step_count;
     d.running = false;
+}
+
+void ScreenSaver::redraw() {
+    if (d_->display && d_->drawn) d_->display->draw_bitmap(d_->shown_image, d_->shown_caption);
 }
 
 void ScreenSaver::prev() {

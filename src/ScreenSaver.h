@@ -33,6 +33,9 @@ public:
     void set_window_manager(SystemWrapper* display, std::int32_t width, std::int32_t height);
     // One step of the show; the timer's steps are not forced and wait for the delay.
     void next(bool forced);
+    // Draws the last step's picture (or no-image screen) again, caption included, for a
+    // window that lost its pixels; nothing before the first step.
+    void redraw();
     void prev();
     void toggle_pause();
     void erase();

@@ -175,6 +175,32 @@ TEST_F(ScreenSaverTest, WorkedExampleOfTimingPauseAndForcedSteps) {
     EXPECT_EQ(1u, ticks(55980, 56000));
 }
 
+TEST_F(ScreenSaverTest, RedrawRepeatsTheLastDrawingWithoutAStep) {
+    picture("a.png");
+    picture("b.png");
+    ASSERT_TRUE(configure("cache 1\npath " + (dir / "pics") + "\n"));
+    connect();
+    saver.redraw(); // nothing drawn yet: nothing to draw again
+    EXPECT_TRUE(display.draws.empty());
+
+    tick_at(0);
+    saver.toggle_pause();
+    forced_at(1000);
+    ASSERT_EQ(2u, display.draws.size());
+    const RecordingDisplay::Draw shown = display.draws.back();
+    saver.redraw(); // the bitmap is read again: still alive with a one-picture cache (ASan)
+    ASSERT_EQ(3u, display.draws.size());
+    EXPECT_TRUE(display.draws.back().image);
+    EXPECT_EQ(shown.width, display.draws.back().width);
+    EXPECT_EQ(shown.caption, display.draws.back().caption);
+    EXPECT_NE(std::string::npos, shown.caption.find("   pause"));
+
+    saver.toggle_pause();
+    EXPECT_EQ(0u, ticks(1000, 5980)); // a redraw is not a step: the delay still runs from 1000
+    EXPECT_EQ(1u, ticks(5980, 6000));
+    EXPECT_TRUE(traced("next( not forced ) [2:6000ms]"));
+}
+
 TEST_F(ScreenSaverTest, PrevShowsThePictureBefore) {
     for (int i = 0; i < 5; ++i) picture("p" + std::to_string(i) + ".png");
     ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));

@@ -44,10 +44,13 @@ std::string user_config_file() {
 }
 
 void dispatch(WindowManager& display, const SDL_Event& event) {
-    if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED)
-        display.repaint();
-    else
+    const bool shown_again = event.type == SDL_WINDOWEVENT &&
+                             (event.window.event == SDL_WINDOWEVENT_EXPOSED ||
+                              event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED);
+    if (!shown_again)
         screen_window_proc(event);
+    else if (!display.repaint())
+        g_screen_saver.redraw();
 }
 
 // Events as they come, and a timer event whenever 20 ms have passed. As with a window timer,

@@ -160,12 +160,23 @@ void copy_picture(SDL_Surface* frame, const BitMap& image, int left, int top) {
     const int x0 = left < 0 ? -left : 0;
     const int x1 = left + w > frame->w ? frame->w - left : w;
     if (x0 >= x1) return;
+    const SDL_PixelFormat& format = *frame->format;
+    // X gives 32-bit xRGB on any desktop of today; other layouts go through SDL's converter.
+    const bool xrgb = format.BytesPerPixel == 4 && format.Rmask == 0xff0000 &&
+                      format.Gmask == 0xff00 && format.Bmask == 0xff;
     auto* pixels = static_cast<std::uint8_t*>(frame->pixels);
     for (int row = 0; row < h; ++row) {
         const int y = top + row;
         if (y < 0 || y >= frame->h) continue;
         const std::uint8_t* source = bits + static_cast<std::ptrdiff_t>(h - 1 - row) * pitch;
-        auto* target = reinterpret_cast<Uint32*>(pixels + static_cast<std::ptrdiff_t>(y) * frame->pitch);
+        std::uint8_t* line = pixels + static_cast<std::ptrdiff_t>(y) * frame->pitch;
+        if (!xrgb) {
+            SDL_ConvertPixels(x1 - x0, 1, SDL_PIXELFORMAT_BGR24, source + 3 * x0, pitch,
+                              format.format, line + (left + x0) * format.BytesPerPixel,
+                              frame->pitch);
+            continue;
+        }
+        auto* target = reinterpret_cast<Uint32*>(line);
         for (int x = x0; x < x1; ++x) {
             const std::uint8_t* bgr = source + 3 * x;
             target[left + x] = (Uint32{bgr[2]} << 16) | (Uint32{bgr[1]} << 8) | Uint32{bgr[0]};
@@ -186,7 +197,6 @@ WindowManager::WindowManager(SDL_Window* window) : window_(window) {
     width_ = w;
     height_ = h;
 
-    frame_ = SDL_CreateRGBSurfaceWithFormat(0, width_, height_, 32, SDL_PIXELFORMAT_RGB888);
     if (TTF_Init() == 0) {
         const int caption_cell = height_ / 60 > 12 ? height_ / 60 : 12;
         caption_font_ = open_font("Tahoma", nullptr, 0, caption_cell);
@@ -195,32 +205,36 @@ WindowManager::WindowManager(SDL_Window* window) : window_(window) {
     } else {
         GW_TRACE(kModule, 1)("WindowManager : no text (%s)", TTF_GetError());
     }
-    if (frame_) {
-        background_ = SDL_MapRGB(frame_->format, 0, 0, 0);
-        SDL_FillRect(frame_, nullptr, background_);
-    }
+    // SDL leaves a new window image uninitialised: an expose before the first picture shows black.
+    if (SDL_Surface* frame = SDL_GetWindowSurface(window_))
+        SDL_FillRect(frame, nullptr, SDL_MapRGB(frame->format, 0, 0, 0));
 }
 
 WindowManager::~WindowManager() {
-    if (frame_) SDL_FreeSurface(frame_);
     if (caption_font_) TTF_CloseFont(caption_font_);
     if (symbol_font_) TTF_CloseFont(symbol_font_);
     if (TTF_WasInit()) TTF_Quit();
 }
 
+// Drawn straight into the window's own image, which X keeps for repainting: no second frame
+// of the screen's size.
 void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption) {
-    if (!frame_) return;
-    SDL_FillRect(frame_, nullptr, background_);
+    SDL_Surface* frame = SDL_GetWindowSurface(window_);
+    if (!frame) {
+        GW_TRACE(kModule, 1)("WindowManager : no window surface (%s)", SDL_GetError());
+        return;
+    }
+    SDL_FillRect(frame, nullptr, SDL_MapRGB(frame->format, 0, 0, 0));
     if (image) {
         // Truncating division: an odd difference leaves the extra pixel right and below.
         const int x = (width_ - image->width()) / 2;
         const int y = (height_ - image->height()) / 2;
-        if (SDL_LockSurface(frame_) == 0) {
-            copy_picture(frame_, *image, x, y);
-            SDL_UnlockSurface(frame_);
+        if (SDL_LockSurface(frame) == 0) {
+            copy_picture(frame, *image, x, y);
+            SDL_UnlockSurface(frame);
         }
-        draw_text(frame_, caption_font_, displayable(caption), 0, 0);
-        present();
+        draw_text(frame, caption_font_, displayable(caption), 0, 0);
+        SDL_UpdateWindowSurface(window_);
         GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
     } else {
         const std::string text = shell::no_image_text(shell::no_image_symbol());
@@ -230,20 +244,14 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         std::int32_t x = 0;
         std::int32_t y = 0;
         shell::no_image_position(width_, height_, cx, cy, x, y);
-        draw_text(frame_, symbol_font_, text, x, y);
-        present();
+        draw_text(frame, symbol_font_, text, x, y);
+        SDL_UpdateWindowSurface(window_);
         GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : no image");
     }
 }
 
-void WindowManager::repaint() { present(); }
-
-void WindowManager::present() {
-    SDL_Surface* target = SDL_GetWindowSurface(window_);
-    if (!frame_ || !target) return;
-    SDL_BlitSurface(frame_, nullptr, target, nullptr);
-    SDL_UpdateWindowSurface(window_);
-}
+// SDL drops the window's image when the window changes size, and then refuses to update it.
+bool WindowManager::repaint() { return SDL_UpdateWindowSurface(window_) == 0; }
 
 bool WindowManager::delete_file(const char* path) {
     if (!path || path[0] == '\0') return refuse("", "empty path");

@@ -11,7 +11,7 @@
 
 class WindowManager final : public ScreenSaver::SystemWrapper {
 public:
-    // Measures the window and makes the fonts and the frame; the window is not owned.
+    // Measures the window and makes the fonts; the window is not owned.
     explicit WindowManager(SDL_Window* window);
     ~WindowManager();
     WindowManager(const WindowManager&) = delete;
@@ -21,20 +21,17 @@ public:
     void draw_bitmap(const BitMap* image, const std::string& caption) override;
     // Moves a file or link (never a folder) to the freedesktop trash; true when it went there.
     bool delete_file(const char* path) override;
-    // Shows the last frame again, for a window that was uncovered.
-    void repaint();
+    // Shows the last frame again, for a window that was uncovered; false when the window lost
+    // it (a new size) and the picture must be drawn anew.
+    bool repaint();
 
     std::int32_t width() const { return width_; }
     std::int32_t height() const { return height_; }
 
 private:
-    void present();
-
     SDL_Window* window_;
-    SDL_Surface* frame_ = nullptr; // the last frame drawn, kept for repainting
     TTF_Font* caption_font_ = nullptr;
     TTF_Font* symbol_font_ = nullptr;
-    Uint32 background_ = 0;
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
 };

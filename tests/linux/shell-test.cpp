@@ -245,6 +245,16 @@ TEST_F(ShellShow, UncoveredWindowShowsItsLastFrameAgain) {
         Shot shot(tool, below.path("shot.png"));
         return shot.ok() && shot.at(1600, 100).near(red, 12) && shot.at(1600, 190).near(red, 12);
     }, 5000));
+
+    // A window made smaller loses its image: the picture is drawn again, not a new one.
+    ASSERT_TRUE(tool({"xdotool", "search", "--name", "^Glimmerwall$", "windowsize", "1000", "700"}));
+    ASSERT_TRUE(wait_until([&] {
+        Shot shot(tool, below.path("shot.png"));
+        return shot.ok() && shot.at(500, 350).near(red, 12);
+    }, 5000));
+    const std::vector<std::string> drawn = below.drawn();
+    ASSERT_EQ(2u, drawn.size());
+    EXPECT_EQ(drawn[0], drawn[1]);
     EXPECT_TRUE(below.running());
 }
 
