@@ -39,8 +39,7 @@ public:
     std::int32_t delay = 5000;
     std::int32_t last_step_time = -1000000000;
     std::int32_t step_count = 0;
-    // What the last step drew; the file manager keeps the picture until its next decode.
-    bool drawn = false;
+    // What the last step showed; the file manager keeps the picture until its next decode.
     BitMap* shown_image = nullptr;
     std::string shown_caption;
 };
@@ -114,18 +113,14 @@ void ScreenSaver::next(bool forced) {
     GW_TRACE(kModule, 4)("next( %sforced ) [%d:%dms]", forced ? "" : "not ", d.step_count, now);
 
     std::string caption;
-    BitMap* image = d.file_manager.nextImage(d.screen_width, d.screen_height, caption);
-    if (d.display) {
-        d.shown_image = image;
-        if (!image)
-            d.shown_caption.clear();
-        else if (d.paused)
-            d.shown_caption = caption + "   pause";
-        else
-            d.shown_caption = caption;
-        d.display->draw_bitmap(image, d.shown_caption);
-        d.drawn = true;
-    }
+    d.shown_image = d.file_manager.nextImage(d.screen_width, d.screen_height, caption);
+    if (!d.shown_image)
+        d.shown_caption.clear();
+    else if (d.paused)
+        d.shown_caption = caption + "   pause";
+    else
+        d.shown_caption = caption;
+    if (d.display) d.display->draw_bitmap(d.shown_image, d.shown_caption);
 
     d.last_step_time = now;
     d.suppressor.suppress();
@@ -134,7 +129,8 @@ void ScreenSaver::next(bool forced) {
 }
 
 void ScreenSaver::redraw() {
-    if (d_->display && d_->drawn) d_->display->draw_bitmap(d_->shown_image, d_->shown_caption);
+    if (d_->display && d_->step_count > 0)
+        d_->display->draw_bitmap(d_->shown_image, d_->shown_caption);
 }
 
 void ScreenSaver::prev() {
