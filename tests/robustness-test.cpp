@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -32,14 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TempDir;
-
-int setting(const char* name, int fallback) {
-    const char* text = std::getenv(name);
-    if (!text || !*text) return fallback;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    return *end == '\0' && value > 0 && value < INT_MAX ? static_cast<int>(value) : fallback;
-}
 
 std::uint64_t checksum(const std::string& bytes) {
     std::uint64_t hash = 14695981039346656037ull;
@@ -261,7 +252,7 @@ std::vector<Change> read_changes(const std::string& log) {
 }
 
 TEST_F(Robustness, DeletesExactlyTheMarkedPicturesWhileAnotherProcessChangesTheLibrary) {
-    const int steps = setting("GW_ROBUST_STEPS", 3000);
+    const int steps = test::positive_setting("GW_ROBUST_STEPS", 3000);
     constexpr int kMarkEvery = 10;
     constexpr int kPrevEvery = 37;
     const std::string jpeg = jpeg_bytes(dir / "template.jpg");
@@ -474,7 +465,7 @@ TEST_F(Robustness, LinkLoopsOddNamesAndUnreadableFoldersEndTheIndexAndShowEveryP
 }
 
 TEST_F(Robustness, HugeFolderIsIndexedInOneStepAndShown) {
-    const int count = setting("GW_ROBUST_FILES", 100000);
+    const int count = test::positive_setting("GW_ROBUST_FILES", 100000);
     // A file system allows some 65,000 links to one file: a source for every 60,000.
     constexpr int kLinksPerSource = 60000;
     const std::string jpeg = jpeg_bytes(dir / "template.jpg");

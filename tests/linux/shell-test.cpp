@@ -36,9 +36,7 @@ desktop::XServer* g_server = nullptr;
 
 // A helper program (xdotool, import) on the test's display; true when it succeeded.
 bool tool(const std::vector<std::string>& argv) {
-    test::TempDir scratch;
-    return desktop::run(argv, environment({"DISPLAY=" + g_server->display()}),
-                        scratch / "out.txt") == 0;
+    return desktop::run_tool(*g_server, GW_LSAN_SUPPRESSIONS, argv);
 }
 
 // One run of the program in a folder of its own: configuration, pictures, home, trash, trace.

@@ -37,14 +37,6 @@ constexpr int kSettledSteps = 100;
 constexpr int kWindow = 100;
 constexpr int kSampleEvery = 50;
 
-int setting(const char* name, int fallback) {
-    const char* text = std::getenv(name);
-    if (!text || !*text) return fallback;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    return *end == '\0' && value > 0 && value < INT_MAX ? static_cast<int>(value) : fallback;
-}
-
 std::vector<std::string> environment(const std::vector<std::string>& set) {
     return desktop::program_environment(set, GW_LSAN_SUPPRESSIONS);
 }
@@ -52,9 +44,7 @@ std::vector<std::string> environment(const std::vector<std::string>& set) {
 desktop::XServer* g_server = nullptr;
 
 bool tool(const std::vector<std::string>& argv) {
-    test::TempDir scratch;
-    return desktop::run(argv, environment({"DISPLAY=" + g_server->display()}),
-                        scratch / "out.txt") == 0;
+    return desktop::run_tool(*g_server, GW_LSAN_SUPPRESSIONS, argv);
 }
 
 // "%2F"-style escapes of a trash information file's Path= undone.
@@ -164,8 +154,8 @@ class Soak : public ::testing::Test {
 };
 
 TEST_F(Soak, LongRunKeepsItsSizeLeaksNothingAndTrashesExactlyTheMarkedPictures) {
-    const int steps = setting("GW_SOAK_STEPS", 400);
-    const int count = setting("GW_SOAK_PICTURES", 300);
+    const int steps = test::positive_setting("GW_SOAK_STEPS", 400);
+    const int count = test::positive_setting("GW_SOAK_PICTURES", 300);
     LongShow show;
     // Small pictures in three folders, each of its own colour, so decoding costs little.
     std::map<std::string, std::string> library;

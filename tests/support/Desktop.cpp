@@ -1,5 +1,7 @@
 #include "Desktop.h"
 
+#include "TestSupport.h"
+
 #include <cstdlib>
 
 #include <FreeImage.h>
@@ -112,6 +114,13 @@ void stop(pid_t pid, int signal) {
         kill(pid, SIGKILL);
         reap(pid, 5000);
     }
+}
+
+bool run_tool(const XServer& server, const std::string& suppressions,
+              const std::vector<std::string>& argv) {
+    test::TempDir scratch;
+    return run(argv, program_environment({"DISPLAY=" + server.display()}, suppressions),
+               scratch / "out.txt") == 0;
 }
 
 int run(const std::vector<std::string>& argv, const std::vector<std::string>& env,

@@ -62,6 +62,9 @@ private:
 
 // Runs a helper program (xdotool, import) on the test's display; true when it succeeded.
 using Tool = std::function<bool(const std::vector<std::string>& argv)>;
+// Runs `argv` to its end on `server`'s display, in the program environment; true on exit code 0.
+bool run_tool(const XServer& server, const std::string& suppressions,
+              const std::vector<std::string>& argv);
 
 // A pixel's colour, each component 0 to 255.
 struct Rgb {

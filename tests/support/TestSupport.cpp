@@ -2,6 +2,7 @@
 
 #include "Tracer.h"
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -94,6 +95,14 @@ int TraceFile::count(const std::string& needle) const {
          at = all.find(needle, at + needle.size()))
         ++n;
     return n;
+}
+
+int positive_setting(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return *end == '\0' && value > 0 && value < INT_MAX ? static_cast<int>(value) : fallback;
 }
 
 } // namespace test

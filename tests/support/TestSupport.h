@@ -27,6 +27,10 @@ void write_file(const std::string& path, const std::string& content);
 void make_dirs(const std::string& path);
 bool exists(const std::string& path);
 
+// The environment variable `name` read as a whole positive number, else `fallback`: how long
+// forms of the tests are asked for.
+int positive_setting(const char* name, int fallback);
+
 // Replaces the wall clock for the tracer and its clocks until destroyed.
 class FakeClock {
 public:
