@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 class Configurator {
 public:
@@ -15,6 +16,10 @@ public:
     // Adds the empty value when the key has none; otherwise does nothing.
     void add_key(const std::string& key);
     bool contains(const std::string& key) const;
+    // Each key once, as first written, in key order.
+    std::vector<std::string> keys() const;
+    // True when the two keys are one key (ASCII case ignored).
+    static bool same_key(const std::string& a, const std::string& b);
     // Getters fill `value` and return true when the key has an entry at `index`; else untouched.
     bool get_string(const std::string& key, std::string& value, int index) const;
     // Reads a signed decimal as a stream would; may store a leading number and still return
@@ -30,5 +35,6 @@ private:
     std::multimap<std::string, std::string, KeyLess> entries_;
 };
 
-// Reads a configuration file into `store`; false when it cannot be opened.
+// Reads a configuration file into `store`; false when it cannot be opened or is not a regular
+// file. A byte-order mark is skipped; UTF-16 text (with its mark) is read converted.
 bool ReadConfigFile(const char* file_name, Configurator& store);

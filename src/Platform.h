@@ -56,10 +56,21 @@ std::tm local_time(std::int64_t seconds);
 // Wall clock: whole seconds since 1970 (UTC) and the milliseconds of that second.
 void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds);
 
-// Opens a file in text mode, letting other processes read and write it meanwhile.
-std::FILE* open_shared(const char* name, const char* mode);
+// Why open_shared gave no stream.
+enum class OpenFailure { None, CannotOpen, NotRegular, Link };
+
+// Opens a regular file in text mode, letting other processes read and write it meanwhile:
+// "r" reads (links followed), "w" creates or empties and never follows a link in the last
+// part of the name. A folder, device or pipe is never opened; `failure` says why, if asked.
+std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure = nullptr);
 
 // Where the trace file lives; creates its folder where needed. Empty when it cannot be named.
 std::string trace_file_path();
+
+// Milliseconds on a clock that only moves forwards (not the wall clock), from any origin.
+std::int64_t monotonic_ms();
+
+// Text in UTF-8 turned into the narrow encoding that file names and the trace use here.
+std::string narrow_from_utf8(const std::string& utf8);
 
 } // namespace platform

@@ -14,6 +14,32 @@ const std::int32_t kModule = Tracer::register_module("ScreenSaver");
 constexpr std::int32_t kDefaultCache = 32;
 constexpr std::int32_t kDeletionWait = 5;
 constexpr int kFirstStepIndexSteps = 5;
+
+// The keys read_config reads; any other key in the file is most likely a misspelling.
+const char* const kKnownKeys[] = {"path",  "dossier", "sauf",  "exclude", "delai",
+                                  "cache", "cachemb", "small", "trace"};
+
+bool is_known_key(const std::string& key) {
+    for (const char* known : kKnownKeys)
+        if (Configurator::same_key(key, known)) return true;
+    return false;
+}
+
+// A folder pasted with the quotes that a file manager's "copy as path" puts around it.
+std::string unquoted(const std::string& value) {
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+// True when a step is due `delay` ms after the last one. The difference is taken as unsigned:
+// on the monotonic clock it only grows, so a delay up to INT32_MAX is waited for and not
+// mistaken for a step in the future.
+bool delay_passed(std::int32_t now, std::int32_t last, std::int32_t delay) {
+    if (delay <= 0) return true;
+    const std::uint32_t since = static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(last);
+    return since >= static_cast<std::uint32_t>(delay);
+}
 } // namespace
 
 class ScreenSaver::PrivateScreenSaver {
@@ -59,6 +85,8 @@ bool ScreenSaver::read_config(const char* file_name) {
     std::int32_t level = 0;
     if (config.get_int("trace", level, 0)) tracer.all_module_level(level);
     GW_TRACE(kModule, 3)("read config from <%s>", file_name);
+    for (const std::string& key : config.keys())
+        if (!is_known_key(key)) GW_TRACE(kModule, 1)("unknown key <%s>", key.c_str());
 
     d_->small = config.contains("small");
     // A value such as "3000ms" still sets the delay: the leading number is kept.
@@ -67,8 +95,16 @@ bool ScreenSaver::read_config(const char* file_name) {
     d_->file_manager.setCacheSize(config.get_int("cache", cache, 0) ? cache : kDefaultCache);
 
     std::string value;
-    for (const char* key : {"path", "dossier"})
-        for (int i = 0; config.get_string(key, value, i); ++i) d_->file_manager.addPath(value);
+    for (const char* key : {"path", "dossier"}) {
+        for (int i = 0; config.get_string(key, value, i); ++i) {
+            // An empty folder would be joined into "/" and the whole disk shown.
+            const std::string folder = unquoted(value);
+            if (folder.empty())
+                GW_TRACE(kModule, 1)("read_config : empty folder of <%s> skipped", key);
+            else
+                d_->file_manager.addPath(folder);
+        }
+    }
     for (const char* key : {"sauf", "exclude"})
         for (int i = 0; config.get_string(key, value, i); ++i)
             d_->file_manager.addExcludePattern(value);
@@ -99,14 +135,12 @@ void ScreenSaver::next(bool forced) {
     for (int i = 0; i < index_steps; ++i) d.file_manager.constructPath();
 
     const std::int32_t now = elapsed_ms();
-    if (!forced) {
-        // Wrapping difference: the clock may wrap or be set back.
-        const std::int32_t since = static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(d.last_step_time));
-        if (d.paused || since < d.delay) {
-            d.running = false;
-            return;
-        }
+    // The first step is due at once whatever the delay, also one longer than the distance
+    // from last_step_time's start value to the clock's origin.
+    if (!forced &&
+        (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.delay)))) {
+        d.running = false;
+        return;
     }
 
     GW_TRACE(kModule, 4)("--------------------------------------------");

@@ -26,9 +26,9 @@ constexpr std::size_t kRecordBuffer = 1000;
 constexpr int kNameColumn = 21;
 
 WallClock g_clock = nullptr;
+MonotonicClock g_monotonic = nullptr;
 bool g_have_origin = false;
-std::int64_t g_origin_seconds;
-std::int32_t g_origin_milliseconds;
+std::int64_t g_origin;
 
 void read_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
     if (g_clock)
@@ -56,6 +56,8 @@ struct Tracer::State {
     std::int32_t level = 0;
     std::int32_t module = 0;
     bool header_due = true;
+    // The named file is a link or not a regular file: nothing is written until set_file.
+    bool refused = false;
     std::map<std::int32_t, ModuleEntry> modules;
 };
 
@@ -65,6 +67,22 @@ namespace {
 Tracer::State* g_state = nullptr;
 
 // Closes the trace at the end of the run with the final line break.
+// Puts the header of a record of `module_name` into `buffer`: a line break, day and local time
+// to the millisecond, the bracketed name and the padding; returns its length (< size).
+std::size_t put_header(char* buffer, std::size_t size, const char* module_name) {
+    std::int64_t seconds;
+    std::int32_t milliseconds;
+    read_clock(seconds, milliseconds);
+    const std::tm local = platform::local_time(seconds);
+    std::size_t used = std::strftime(buffer, size, "\n%d,%H:%M:%S", &local);
+    const int name_length = static_cast<int>(std::strlen(module_name));
+    const int padding = kNameColumn - name_length > 0 ? kNameColumn - name_length : 0;
+    const int written = std::snprintf(buffer + used, size - used, ".%03d [%s]%*s",
+                                      static_cast<int>(milliseconds), module_name, padding, "");
+    if (written > 0) used += static_cast<std::size_t>(written);
+    return used > size - 1 ? size - 1 : used;
+}
+
 struct TraceCloser {
     ~TraceCloser() {
         if (g_state && g_state->is_open) {
@@ -129,6 +147,7 @@ void Tracer::set_file(const char* name) {
         state_->is_open = false;
     }
     state_->file_name = name ? name : "";
+    state_->refused = false;
     merge_pending();
 }
 
@@ -148,10 +167,20 @@ Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t lin
         if (found->second.level < level) return null_tracer();
         name = found->second.name;
     }
-    if (state_->file_name.empty()) return null_tracer();
+    if (state_->file_name.empty() || state_->refused) return null_tracer();
     if (!state_->is_open) {
-        state_->file = platform::open_shared(state_->file_name.c_str(), "w");
-        if (!state_->file) return null_tracer();
+        platform::OpenFailure failure = platform::OpenFailure::None;
+        state_->file = platform::open_shared(state_->file_name.c_str(), "w", &failure);
+        if (!state_->file) {
+            // Writing through a link planted under the trace's name would overwrite whatever
+            // it points to; a pipe or device could block. Said once, where the user may see it.
+            if (failure == platform::OpenFailure::Link ||
+                failure == platform::OpenFailure::NotRegular) {
+                state_->refused = true;
+                report_refusal(failure == platform::OpenFailure::Link);
+            }
+            return null_tracer();
+        }
         state_->is_open = true;
     }
     state_->module_name = name;
@@ -160,6 +189,23 @@ Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t lin
     state_->line = line;
     state_->source_file = source_file;
     return *this;
+}
+
+void Tracer::report_refusal(bool link) {
+    auto found = state_->modules.find(kTracerModule);
+    if (found != state_->modules.end() && found->second.level < 1) return;
+    char buffer[kRecordBuffer];
+    std::size_t used = put_header(buffer, sizeof buffer, "Tracer");
+    const int written = std::snprintf(buffer + used, sizeof buffer - used,
+                                      "trace file <%s> %s: no trace written",
+                                      state_->file_name.c_str(),
+                                      link ? "is a symbolic link" : "is not a regular file");
+    if (written > 0) used += static_cast<std::size_t>(written);
+    if (used > sizeof buffer - 1) used = sizeof buffer - 1;
+    // The header's leading line break becomes a trailing one on the terminal.
+    std::fwrite(buffer + 1, 1, used - 1, stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
 }
 
 int Tracer::print(const char* format, ...) {
@@ -185,20 +231,7 @@ int Tracer::print(const char* format, ...) {
 
     char buffer[kRecordBuffer];
     std::size_t used = 0;
-    if (header) {
-        std::int64_t seconds;
-        std::int32_t milliseconds;
-        read_clock(seconds, milliseconds);
-        const std::tm local = platform::local_time(seconds);
-        used = std::strftime(buffer, sizeof buffer, "\n%d,%H:%M:%S", &local);
-        const int name_length = static_cast<int>(std::strlen(state_->module_name));
-        const int padding = kNameColumn - name_length > 0 ? kNameColumn - name_length : 0;
-        const int written = std::snprintf(buffer + used, sizeof buffer - used, ".%03d [%s]%*s",
-                                          static_cast<int>(milliseconds), state_->module_name,
-                                          padding, "");
-        if (written > 0) used += static_cast<std::size_t>(written);
-        if (used > sizeof buffer - 1) used = sizeof buffer - 1;
-    }
+    if (header) used = put_header(buffer, sizeof buffer, state_->module_name);
     va_list args;
     va_start(args, format);
     const int written = std::vsnprintf(buffer + used, sizeof buffer - used, format, args);
@@ -220,22 +253,19 @@ std::int32_t clock_ms() {
 }
 
 std::int32_t elapsed_ms() {
-    std::int64_t seconds;
-    std::int32_t milliseconds;
-    read_clock(seconds, milliseconds);
+    const std::int64_t now = g_monotonic ? g_monotonic() : platform::monotonic_ms();
     if (!g_have_origin) {
         g_have_origin = true;
-        g_origin_seconds = seconds;
-        g_origin_milliseconds = milliseconds;
+        g_origin = now;
         return 0;
     }
-    const std::uint32_t elapsed = static_cast<std::uint32_t>(seconds - g_origin_seconds) * 1000u -
-                                  static_cast<std::uint32_t>(g_origin_milliseconds) +
-                                  static_cast<std::uint32_t>(milliseconds);
-    return static_cast<std::int32_t>(elapsed);
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(g_origin)));
 }
 
-void set_wall_clock(WallClock clock) {
-    g_clock = clock;
+void set_wall_clock(WallClock clock) { g_clock = clock; }
+
+void set_monotonic_clock(MonotonicClock clock) {
+    g_monotonic = clock;
     g_have_origin = false;
 }

@@ -21,7 +21,9 @@ public:
     // The process-wide tracer; after the end of the run it is the null tracer.
     static Tracer& instance();
 
-    // Names the trace file (copied); closes it if open. The next written record empties it.
+    // Names the trace file (copied); closes it if open. The next written record empties it,
+    // unless the name is a link or not a regular file: then one level 1 line goes to stderr
+    // and nothing is written until the file is named again.
     void set_file(const char* name);
     void all_module_level(std::int32_t level);
     // Opens one record: this tracer when it is to be written, the null tracer otherwise.
@@ -36,6 +38,7 @@ public:
 private:
     explicit Tracer(State* state) : state_(state) {}
     void merge_pending();
+    void report_refusal(bool link);
     static Tracer& null_tracer();
 
     State* state_;
@@ -46,10 +49,14 @@ private:
 
 // Wall-clock milliseconds since 1970, kept to 32 bits (wraps).
 std::int32_t clock_ms();
-// Milliseconds since the first call (which returns 0), in wrapping 32-bit arithmetic.
+// Milliseconds since the first call (which returns 0) on the monotonic clock, in wrapping
+// 32-bit arithmetic: setting the wall clock back or forth does not change it.
 std::int32_t elapsed_ms();
 
-// Clock seam: replaces the wall clock read by the tracer and both helpers (nullptr: the
-// system clock) and forgets the origin of elapsed_ms.
+// Clock seams for tests. The wall clock feeds the time stamps and clock_ms; the monotonic
+// clock (milliseconds from any origin) feeds elapsed_ms. nullptr restores the system's clock;
+// replacing the monotonic clock forgets the origin of elapsed_ms.
 using WallClock = void (*)(std::int64_t& seconds, std::int32_t& milliseconds);
 void set_wall_clock(WallClock clock);
+using MonotonicClock = std::int64_t (*)();
+void set_monotonic_clock(MonotonicClock clock);

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -122,7 +123,45 @@ void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
     milliseconds = static_cast<std::int32_t>(tv.tv_usec / 1000);
 }
 
-std::FILE* open_shared(const char* name, const char* mode) { return std::fopen(name, mode); }
+std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure) {
+    OpenFailure ignored;
+    OpenFailure& why = failure ? *failure : ignored;
+    why = OpenFailure::CannotOpen;
+    const bool write = mode && mode[0] == 'w';
+    if (!name || !mode || (!write && mode[0] != 'r')) return nullptr;
+    // Non-blocking, so that a pipe without a peer cannot hold the open; the flag goes once the
+    // file is known to be a regular one.
+    const int flags = O_CLOEXEC | O_NONBLOCK | (write ? O_WRONLY | O_CREAT | O_NOFOLLOW : O_RDONLY);
+    const int fd = open(name, flags, 0600);
+    if (fd < 0) {
+        struct stat st;
+        if (write && errno == ELOOP && lstat(name, &st) == 0 && S_ISLNK(st.st_mode))
+            why = OpenFailure::Link;
+        else if (errno == ENXIO) // a pipe with no reader, a socket
+            why = OpenFailure::NotRegular;
+        return nullptr;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        why = OpenFailure::NotRegular;
+        return nullptr;
+    }
+    // Emptied only now: a device or pipe is never truncated.
+    const int status = fcntl(fd, F_GETFL);
+    if ((write && ftruncate(fd, 0) != 0) || status < 0 ||
+        fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, write ? "w" : "r");
+    if (!file) {
+        close(fd);
+        return nullptr;
+    }
+    why = OpenFailure::None;
+    return file;
+}
 
 std::string trace_file_path() {
     // A per-user folder: a fixed name in a shared folder could be planted as a link.
@@ -139,5 +178,13 @@ std::string trace_file_path() {
     if (!make_folders(folder)) return {};
     return folder + "/Glimmerwall.txt";
 }
+
+std::int64_t monotonic_ms() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::string narrow_from_utf8(const std::string& utf8) { return utf8; }
 
 } // namespace platform

@@ -4,7 +4,8 @@
 #include <windows.h>
 
 #include <direct.h>
-#include <share.h>
+#include <fcntl.h>
+#include <io.h>
 
 namespace platform {
 
@@ -84,8 +85,62 @@ void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
     milliseconds = static_cast<std::int32_t>((since_1970 % 10000000ULL) / 10000ULL);
 }
 
-std::FILE* open_shared(const char* name, const char* mode) { return _fsopen(name, mode, _SH_DENYNO); }
+std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure) {
+    OpenFailure ignored;
+    OpenFailure& why = failure ? *failure : ignored;
+    why = OpenFailure::CannotOpen;
+    const bool write = mode && mode[0] == 'w';
+    if (!name || !mode || (!write && mode[0] != 'r')) return nullptr;
+    // For writing, a link is opened as itself, so that it can be recognised and left alone.
+    HANDLE handle = CreateFileA(name, write ? GENERIC_WRITE : GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                write ? OPEN_ALWAYS : OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | (write ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+                                nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        why = OpenFailure::NotRegular;
+    } else if (write && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        why = OpenFailure::Link;
+    } else if (!write || SetEndOfFile(handle)) {
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                       (write ? _O_WRONLY : _O_RDONLY) | _O_TEXT);
+        if (fd != -1) {
+            // The descriptor owns the handle from here on.
+            std::FILE* file = _fdopen(fd, write ? "wt" : "rt");
+            if (!file) {
+                _close(fd);
+                return nullptr;
+            }
+            why = OpenFailure::None;
+            return file;
+        }
+    }
+    CloseHandle(handle);
+    return nullptr;
+}
 
 std::string trace_file_path() { return "d:\\Glimmerwall.txt"; }
+
+std::int64_t monotonic_ms() { return static_cast<std::int64_t>(GetTickCount64()); }
+
+std::string narrow_from_utf8(const std::string& utf8) {
+    // The narrow file functions take the ANSI code page; UTF-8 passes through when that is it.
+    if (utf8.empty() || GetACP() == CP_UTF8) return utf8;
+    const int size = static_cast<int>(utf8.size());
+    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    if (wide_length <= 0) return utf8;
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], wide_length);
+    const int narrow_length =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    if (narrow_length <= 0) return utf8;
+    std::string narrow(static_cast<std::size_t>(narrow_length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, &narrow[0], narrow_length, nullptr,
+                        nullptr);
+    return narrow;
+}
 
 } // namespace platform

@@ -61,14 +61,19 @@ void fake_wall_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
     seconds = g_fake_seconds;
     milliseconds = g_fake_milliseconds;
 }
+std::int64_t fake_monotonic_clock() { return g_fake_seconds * 1000 + g_fake_milliseconds; }
 } // namespace
 
 FakeClock::FakeClock(std::int64_t seconds, std::int32_t milliseconds) {
     set(seconds, milliseconds);
     set_wall_clock(&fake_wall_clock);
+    set_monotonic_clock(&fake_monotonic_clock);
 }
 
-FakeClock::~FakeClock() { set_wall_clock(nullptr); }
+FakeClock::~FakeClock() {
+    set_wall_clock(nullptr);
+    set_monotonic_clock(nullptr);
+}
 
 void FakeClock::set(std::int64_t seconds, std::int32_t milliseconds) {
     g_fake_seconds = seconds;

@@ -31,7 +31,8 @@ bool exists(const std::string& path);
 // forms of the tests are asked for.
 int positive_setting(const char* name, int fallback);
 
-// Replaces the wall clock for the tracer and its clocks until destroyed.
+// Replaces the wall and monotonic clocks of the tracer and its helpers until destroyed; both
+// show the same time.
 class FakeClock {
 public:
     explicit FakeClock(std::int64_t seconds = 1000000000, std::int32_t milliseconds = 0);
