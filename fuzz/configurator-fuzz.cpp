@@ -5,9 +5,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <set>
@@ -69,6 +71,46 @@ void model_line(std::string line, Model& model, std::vector<std::string>& keys) 
     std::vector<std::string>& values = model[map_chars(key, fold)];
     if (value_begin < end) values.push_back(line.substr(value_begin, end - value_begin));
     else if (values.empty()) values.emplace_back();
+}
+
+// The text the reader should see: bytes after a UTF-8 mark, UTF-16 after its mark decoded into
+// code points (U+FFFD for an unpaired surrogate or an odd last byte) and written as UTF-8.
+std::string decoded(const std::string& bytes) {
+    const auto starts = [&](const char* mark) { return bytes.compare(0, std::strlen(mark), mark) == 0; };
+    if (starts("\xEF\xBB\xBF")) return bytes.substr(3);
+    const bool little = starts("\xFF\xFE");
+    if (!little && !starts("\xFE\xFF")) return bytes;
+    std::vector<std::uint32_t> units;
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {
+        if (i + 1 == bytes.size()) {
+            units.push_back(0xFFFD);
+            break;
+        }
+        const std::uint32_t a = static_cast<unsigned char>(bytes[i]);
+        const std::uint32_t b = static_cast<unsigned char>(bytes[i + 1]);
+        units.push_back(little ? a | b << 8 : a << 8 | b);
+    }
+    std::vector<std::uint32_t> points;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const std::uint32_t u = units[i];
+        const bool high = u >= 0xD800 && u < 0xDC00;
+        const bool next_low = i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000;
+        if (high && next_low) {
+            points.push_back(0x10000 + ((u - 0xD800) << 10) + (units[++i] - 0xDC00));
+        } else if (u >= 0xD800 && u < 0xE000) {
+            points.push_back(0xFFFD);
+        } else {
+            points.push_back(u);
+        }
+    }
+    std::string text;
+    for (const std::uint32_t p : points) {
+        const int extra = p < 0x80 ? 0 : p < 0x800 ? 1 : p < 0x10000 ? 2 : 3;
+        static const unsigned char lead[] = {0x00, 0xC0, 0xE0, 0xF0};
+        text += static_cast<char>(lead[extra] | (p >> (6 * extra)));
+        for (int k = extra - 1; k >= 0; --k) text += static_cast<char>(0x80 | ((p >> (6 * k)) & 0x3F));
+    }
+    return text;
 }
 
 Model model_file(const std::string& text, std::vector<std::string>& keys) {
@@ -186,7 +228,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(ReadConfigFile(name.c_str(), store));
 
     std::vector<std::string> keys;
-    Model model = model_file(text, keys);
+    Model model = model_file(decoded(text), keys);
+    // keys() lists each key once, as first written.
+    const std::vector<std::string> listed = store.keys();
+    check(listed.size() == model.size());
+    for (const std::string& key : listed) {
+        const auto found = model.find(map_chars(key, fold));
+        check(found != model.end());
+        check(std::find_if(keys.begin(), keys.end(), [&](const std::string& k) {
+                  return map_chars(k, fold) == found->first;
+              })->compare(key) == 0);
+    }
 
     // Every getter on the system's keys and on a sample of at most 17 of the file's keys (a
     // run of a thousand lines stays quick); presence and first value on the same keys in

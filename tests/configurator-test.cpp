@@ -1,10 +1,16 @@
 #include "Configurator.h"
+#include "ScreenSaver.h"
+#include "Shell.h"
 #include "TestSupport.h"
 #include "Tracer.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -14,6 +20,11 @@ bool read_text(const std::string& content, Configurator& store) {
     test::TempDir dir;
     test::write_file(dir / "Glimmerwall.cfg", content);
     return ReadConfigFile((dir / "Glimmerwall.cfg").c_str(), store);
+}
+
+std::string get_current_dir_name_or_empty() {
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? buffer : "";
 }
 
 std::string value_of(const Configurator& store, const std::string& key, int index = 0) {
@@ -159,6 +170,144 @@ TEST(ConfiguratorFile, LongLinesAndHostileFiles) {
     ASSERT_TRUE(read_text(std::string(10 * 1024 * 1024, 'x') + "\nend 1", huge));
     EXPECT_TRUE(huge.contains(std::string(499, 'x')));
     EXPECT_EQ("1", value_of(huge, "end"));
+}
+
+// Text as a Windows editor saves it in "Unicode": a byte-order mark, then 16-bit units.
+std::string utf16(const std::u16string& text, bool little_endian) {
+    std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : text) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += little_endian ? low : high;
+        bytes += little_endian ? high : low;
+    }
+    return bytes;
+}
+
+TEST(ConfiguratorFile, ByteOrderMarksAndUtf16TextAreReadAsUtf8) {
+    const std::u16string text = u"path C:\\Fotos\\\u00C9t\u00E9 # comment\r\ntrace 2\r\n"
+                                u"emoji \U0001F600\r\nlone \xD800x\r\nlow \xDC00\r\nlast 1";
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* traced;
+    } table[] = {
+        {"UTF-16LE", utf16(text, true), "text in UTF-16LE"},
+        {"UTF-16BE", utf16(text, false), "text in UTF-16BE"},
+        {"UTF-16LE, odd last byte", utf16(text, true) + "!", "text in UTF-16LE"},
+    };
+    for (const auto& row : table) {
+        test::TraceFile trace;
+        Configurator store;
+        ASSERT_TRUE(read_text(row.bytes, store)) << row.name;
+        EXPECT_TRUE(trace.contains(row.traced)) << row.name;
+        EXPECT_EQ("C:\\Fotos\\\xC3\x89t\xC3\xA9", value_of(store, "path")) << row.name;
+        std::int32_t level = 0;
+        EXPECT_TRUE(store.get_int("trace", level, 0)) << row.name;
+        EXPECT_EQ("\xF0\x9F\x98\x80", value_of(store, "emoji")) << row.name;
+        // An unpaired surrogate becomes U+FFFD and the unit after it is kept.
+        EXPECT_EQ("\xEF\xBF\xBDx", value_of(store, "lone")) << row.name;
+        EXPECT_EQ("\xEF\xBF\xBD", value_of(store, "low")) << row.name;
+        EXPECT_EQ(row.bytes.size() % 2 ? "1\xEF\xBF\xBD" : "1", value_of(store, "last")) << row.name;
+    }
+
+    test::TraceFile trace;
+    Configurator bom;
+    ASSERT_TRUE(read_text("\xEF\xBB\xBFtrace 2\npath x \xEF\xBB\xBF\n", bom));
+    EXPECT_EQ("2", value_of(bom, "trace"));
+    EXPECT_EQ("x \xEF\xBB\xBF", value_of(bom, "path")); // only a mark at the start is one
+    EXPECT_TRUE(trace.contains("text in UTF-8"));
+    Configurator mark_only;
+    EXPECT_TRUE(read_text("\xFF\xFE", mark_only));
+    EXPECT_TRUE(mark_only.keys().empty());
+}
+
+TEST(ConfiguratorFile, OnlyRegularFilesAreRead) {
+    test::TraceFile trace;
+    test::TempDir dir;
+    test::write_file(dir / "real.cfg", "path x\n");
+    test::make_dirs(dir / "folder.cfg");
+    ASSERT_EQ(0, symlink("/dev/zero", (dir / "zero.cfg").c_str()));
+    ASSERT_EQ(0, mkfifo((dir / "pipe.cfg").c_str(), 0600));
+    ASSERT_EQ(0, symlink((dir / "real.cfg").c_str(), (dir / "link.cfg").c_str()));
+    for (const char* name : {"folder.cfg", "zero.cfg", "pipe.cfg"}) {
+        Configurator store;
+        EXPECT_FALSE(ReadConfigFile((dir / name).c_str(), store)) << name;
+        EXPECT_TRUE(trace.contains("ReadConfigFile( " + (dir / name) + " ) open failed")) << name;
+        EXPECT_TRUE(store.keys().empty()) << name;
+    }
+    Configurator linked; // a link to a regular file is followed
+    EXPECT_TRUE(ReadConfigFile((dir / "link.cfg").c_str(), linked));
+    EXPECT_EQ("x", value_of(linked, "path"));
+}
+
+// The controller's reading of the settings, with the trace where the program puts it.
+class SettingsTest : public testing::Test {
+protected:
+    SettingsTest() { setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1); }
+    ~SettingsTest() override { unsetenv("XDG_STATE_HOME"); }
+    bool configure(const std::string& text) {
+        test::write_file(dir / "Glimmerwall.cfg", text);
+        return saver.read_config((dir / "Glimmerwall.cfg").c_str());
+    }
+    std::string trace() const { return test::read_file(dir / "state/glimmerwall/Glimmerwall.txt"); }
+    int traced(const std::string& needle) const {
+        const std::string text = trace();
+        int n = 0;
+        for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+        return n;
+    }
+
+    test::TempDir dir;
+    ScreenSaver saver;
+};
+
+TEST_F(SettingsTest, EmptyFoldersAreSkippedAndQuotesDropped) {
+    test::make_dirs(dir / "My Photos");
+    ASSERT_TRUE(configure("path\npath =\ndossier # later\npath \"\"\n"
+                          "dossier \"" + (dir / "My Photos") + "\"\nsauf \"x\"\n"));
+    // The second key-only "path" line stores nothing (the key has its empty value already).
+    EXPECT_EQ(2, traced("read_config : empty folder of <path> skipped"));
+    EXPECT_EQ(1, traced("read_config : empty folder of <dossier> skipped"));
+    EXPECT_EQ(1, traced("addPath : add <"));
+    EXPECT_EQ(1, traced("addPath : add <" + (dir / "My Photos") + ">"));
+    EXPECT_EQ(1, traced("addExcludePattern : add <\"x\">")); // only folders are unquoted
+}
+
+TEST_F(SettingsTest, UnknownKeysAreTracedOnceAtLevelOne) {
+    ASSERT_TRUE(configure("trace 1\ndelay 3000\nDELAY 4\nPth /x\nPATH x\nCacheMB 5\n"
+                          "Small\ncache 3\nDelai 7\nDossier y\nsauf a\nexclude b\n"));
+    EXPECT_EQ(2, traced("unknown key <"));
+    EXPECT_EQ(1, traced("[ScreenSaver]          unknown key <delay>"));
+    EXPECT_EQ(1, traced("unknown key <Pth>"));
+}
+
+// Each place a configuration may be is tried in turn; what is not a regular file is passed by.
+TEST(ConfigurationPlaces, WhatIsNotARegularFileLetsTheNextPlaceBeRead) {
+    test::TempDir dir;
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    const std::string before = get_current_dir_name_or_empty();
+    test::make_dirs(dir / "parent/program");
+    ASSERT_EQ(0, chdir((dir / "parent/program").c_str()));
+    const std::string further = dir / "further.cfg";
+    test::write_file(further, "path F\n");
+    const auto trace = [&] { return test::read_file(dir / "state/glimmerwall/Glimmerwall.txt"); };
+
+    test::make_dirs(dir / "parent/program/Glimmerwall.cfg");
+    test::write_file(dir / "parent/Glimmerwall.cfg", "path P\n");
+    ScreenSaver first;
+    EXPECT_TRUE(shell::read_configuration(first, further));
+    EXPECT_NE(std::string::npos, trace().find("read config from <../Glimmerwall.cfg>"));
+
+    std::remove((dir / "parent/Glimmerwall.cfg").c_str());
+    ASSERT_EQ(0, symlink("/dev/zero", (dir / "parent/Glimmerwall.cfg").c_str()));
+    ScreenSaver second;
+    EXPECT_TRUE(shell::read_configuration(second, further));
+    EXPECT_NE(std::string::npos, trace().find("read config from <" + further + ">"));
+
+    ScreenSaver none;
+    EXPECT_FALSE(shell::read_configuration(none, ""));
+    EXPECT_EQ(0, chdir(before.c_str()));
+    unsetenv("XDG_STATE_HOME");
 }
 
 TEST(ConfiguratorStore, KeysIgnoreAsciiCaseAndKeepOrder) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -185,6 +188,40 @@ TEST(TracerFile, UnopenableFileIsRetriedAtEachRecord) {
     test::make_dirs(dir / "later");
     GW_TRACE(kBitMap, 4)("kept");
     EXPECT_EQ(header("BitMap") + "kept", test::read_file(file));
+}
+
+TEST(TracerFile, NeverWrittenThroughALinkOrIntoAPipe) {
+    test::FakeClock clock(kSixth, 125);
+    test::TempDir dir;
+    const std::string victim = dir / "victim.txt";
+    test::write_file(victim, "precious");
+    ASSERT_EQ(0, symlink(victim.c_str(), (dir / "link.txt").c_str()));
+    ASSERT_EQ(0, symlink((dir / "nowhere.txt").c_str(), (dir / "dangling.txt").c_str()));
+    ASSERT_EQ(0, mkfifo((dir / "pipe.txt").c_str(), 0600));
+    const struct {
+        const char* name;
+        const char* why;
+    } table[] = {{"link.txt", "is a symbolic link"},
+                 {"dangling.txt", "is a symbolic link"},
+                 {"pipe.txt", "is not a regular file"}};
+    for (const auto& row : table) {
+        const std::string file = dir / row.name;
+        testing::internal::CaptureStderr();
+        Tracer::instance().set_file(file.c_str());
+        GW_TRACE(kBitMap, 1)("first");
+        GW_TRACE(kBitMap, 1)("second");
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ("06,14:03:27.125 [Tracer]               trace file <" + file + "> " + row.why +
+                      ": no trace written\n",
+                  said)
+            << row.name;
+    }
+    EXPECT_EQ("precious", test::read_file(victim));
+    EXPECT_FALSE(test::exists(dir / "nowhere.txt"));
+    // Named again, a regular file is written as before.
+    test::TraceFile trace;
+    GW_TRACE(kBitMap, 1)("after");
+    EXPECT_TRUE(trace.contains("after"));
 }
 
 TEST(TracerFile, MissedRegistrationsAreReportedOnce) {
