@@ -233,7 +233,9 @@ bool Configurator::get_int(const std::string& key, std::int32_t& value, int inde
 }
 
 bool ReadConfigFile(const char* file_name, Configurator& store) {
-    std::FILE* file = file_name ? platform::open_shared(file_name, "r") : nullptr;
+    // Binary: line ends are found here, and a Windows text stream would end UTF-16 text at a
+    // 0x1A byte and merge the bytes 0x0D 0x0A of other characters.
+    std::FILE* file = file_name ? platform::open_shared(file_name, "rb") : nullptr;
     if (!file) {
         GW_TRACE(kModule, 1)("ReadConfigFile( %s ) open failed", file_name ? file_name : "");
         return false;

@@ -59,9 +59,10 @@ void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds);
 // Why open_shared gave no stream.
 enum class OpenFailure { None, CannotOpen, NotRegular, Link };
 
-// Opens a regular file in text mode, letting other processes read and write it meanwhile:
-// "r" reads (links followed), "w" creates or empties and never follows a link in the last
-// part of the name. A folder, device or pipe is never opened; `failure` says why, if asked.
+// Opens a regular file, letting other processes read and write it meanwhile: "r" reads (links
+// followed), "w" creates or empties and never follows a link in the last part of the name; a
+// "b" in the mode gives a binary stream, else text. A folder, device or pipe is never opened;
+// `failure` says why, if asked.
 std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure = nullptr);
 
 // Where the trace file lives; creates its folder where needed. Empty when it cannot be named.

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
@@ -105,11 +107,12 @@ std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure)
     } else if (write && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         why = OpenFailure::Link;
     } else if (!write || SetEndOfFile(handle)) {
+        const bool binary = std::strchr(mode, 'b') != nullptr;
         const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                       (write ? _O_WRONLY : _O_RDONLY) | _O_TEXT);
+                                       (write ? _O_WRONLY : _O_RDONLY) | (binary ? _O_BINARY : _O_TEXT));
         if (fd != -1) {
             // The descriptor owns the handle from here on.
-            std::FILE* file = _fdopen(fd, write ? "wt" : "rt");
+            std::FILE* file = _fdopen(fd, write ? (binary ? "wb" : "wt") : (binary ? "rb" : "rt"));
             if (!file) {
                 _close(fd);
                 return nullptr;
