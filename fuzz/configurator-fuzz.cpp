@@ -76,7 +76,9 @@ void model_line(std::string line, Model& model, std::vector<std::string>& keys) 
 // The text the reader should see: bytes after a UTF-8 mark, UTF-16 after its mark decoded into
 // code points (U+FFFD for an unpaired surrogate or an odd last byte) and written as UTF-8.
 std::string decoded(const std::string& bytes) {
-    const auto starts = [&](const char* mark) { return bytes.compare(0, std::strlen(mark), mark) == 0; };
+    const auto starts = [&](const char* mark) {
+        return bytes.compare(0, std::strlen(mark), mark) == 0;
+    };
     if (starts("\xEF\xBB\xBF")) return bytes.substr(3);
     const bool little = starts("\xFF\xFE");
     if (!little && !starts("\xFE\xFF")) return bytes;
@@ -94,7 +96,8 @@ std::string decoded(const std::string& bytes) {
     for (std::size_t i = 0; i < units.size(); ++i) {
         const std::uint32_t u = units[i];
         const bool high = u >= 0xD800 && u < 0xDC00;
-        const bool next_low = i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000;
+        const bool next_low =
+            i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000;
         if (high && next_low) {
             points.push_back(0x10000 + ((u - 0xD800) << 10) + (units[++i] - 0xDC00));
         } else if (u >= 0xD800 && u < 0xE000) {
@@ -108,7 +111,8 @@ std::string decoded(const std::string& bytes) {
         const int extra = p < 0x80 ? 0 : p < 0x800 ? 1 : p < 0x10000 ? 2 : 3;
         static const unsigned char lead[] = {0x00, 0xC0, 0xE0, 0xF0};
         text += static_cast<char>(lead[extra] | (p >> (6 * extra)));
-        for (int k = extra - 1; k >= 0; --k) text += static_cast<char>(0x80 | ((p >> (6 * k)) & 0x3F));
+        for (int k = extra - 1; k >= 0; --k)
+            text += static_cast<char>(0x80 | ((p >> (6 * k)) & 0x3F));
     }
     return text;
 }

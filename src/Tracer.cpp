@@ -66,7 +66,6 @@ const std::int32_t kTracerModule = Tracer::register_module("Tracer");
 namespace {
 Tracer::State* g_state = nullptr;
 
-// Closes the trace at the end of the run with the final line break.
 // Puts the header of a record of `module_name` into `buffer`: a line break, day and local time
 // to the millisecond, the bracketed name and the padding; returns its length (< size).
 std::size_t put_header(char* buffer, std::size_t size, const char* module_name) {
@@ -83,6 +82,7 @@ std::size_t put_header(char* buffer, std::size_t size, const char* module_name) 
     return used > size - 1 ? size - 1 : used;
 }
 
+// Closes the trace at the end of the run with the final line break.
 struct TraceCloser {
     ~TraceCloser() {
         if (g_state && g_state->is_open) {
@@ -259,8 +259,8 @@ std::int32_t elapsed_ms() {
         g_origin = now;
         return 0;
     }
-    return static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(g_origin)));
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(
+        static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(g_origin)));
 }
 
 void set_wall_clock(WallClock clock) { g_clock = clock; }

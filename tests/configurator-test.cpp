@@ -207,7 +207,8 @@ TEST(ConfiguratorFile, ByteOrderMarksAndUtf16TextAreReadAsUtf8) {
         // An unpaired surrogate becomes U+FFFD and the unit after it is kept.
         EXPECT_EQ("\xEF\xBF\xBDx", value_of(store, "lone")) << row.name;
         EXPECT_EQ("\xEF\xBF\xBD", value_of(store, "low")) << row.name;
-        EXPECT_EQ(row.bytes.size() % 2 ? "1\xEF\xBF\xBD" : "1", value_of(store, "last")) << row.name;
+        EXPECT_EQ(row.bytes.size() % 2 ? "1\xEF\xBF\xBD" : "1", value_of(store, "last"))
+            << row.name;
     }
 
     test::TraceFile trace;
@@ -234,7 +235,8 @@ protected:
     int traced(const std::string& needle) const {
         const std::string text = trace();
         int n = 0;
-        for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+        for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++n;
         return n;
     }
 

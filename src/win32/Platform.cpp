@@ -108,8 +108,9 @@ std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure)
         why = OpenFailure::Link;
     } else if (!write || SetEndOfFile(handle)) {
         const bool binary = std::strchr(mode, 'b') != nullptr;
+        const int access = write ? _O_WRONLY : _O_RDONLY;
         const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                       (write ? _O_WRONLY : _O_RDONLY) | (binary ? _O_BINARY : _O_TEXT));
+                                       access | (binary ? _O_BINARY : _O_TEXT));
         if (fd != -1) {
             // The descriptor owns the handle from here on.
             std::FILE* file = _fdopen(fd, write ? (binary ? "wb" : "wt") : (binary ? "rb" : "rt"));
