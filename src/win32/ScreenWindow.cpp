@@ -138,8 +138,8 @@ LRESULT CALLBACK screen_window_proc(HWND window, UINT message, WPARAM w_param, L
         return 0;
     case WM_KEYDOWN: {
         const shell::Key key = key_of(w_param);
-        if ((key == shell::Key::Right || key == shell::Key::Left) && step_gives_way(window, l_param))
-            return 0;
+        const bool arrow = key == shell::Key::Right || key == shell::Key::Left;
+        if (arrow && step_gives_way(window, l_param)) return 0;
         if (!shell::on_key(g_screen_saver, key)) PostQuitMessage(0);
         return 0;
     }

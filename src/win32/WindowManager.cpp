@@ -29,6 +29,7 @@ bool refuse(const char* path, const char* why) {
     GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
     return false;
 }
+
 // Whether the volume that holds `path` keeps deleted files: a fixed drive whose recycle bin the
 // shell can query. Network shares and removable media have none; the reason is traced.
 bool has_recycle_bin(const char* path) {
@@ -40,9 +41,9 @@ bool has_recycle_bin(const char* path) {
     }
     const UINT type = GetDriveTypeA(root);
     if (type != DRIVE_FIXED) {
-        GW_TRACE(kModule, 1)(
-            "WindowManager::delete_file : <%s> deletion failed (no recycle bin on %s, drive type %u)",
-            path, root, type);
+        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed "
+                             "(no recycle bin on %s, drive type %u)",
+                             path, root, type);
         return false;
     }
     SHQUERYRBINFO info;
@@ -50,9 +51,9 @@ bool has_recycle_bin(const char* path) {
     info.cbSize = sizeof info;
     const HRESULT queried = SHQueryRecycleBinA(root, &info);
     if (FAILED(queried)) {
-        GW_TRACE(kModule, 1)(
-            "WindowManager::delete_file : <%s> deletion failed (no recycle bin on %s, 0x%08lx)", path,
-            root, static_cast<unsigned long>(queried));
+        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed "
+                             "(no recycle bin on %s, 0x%08lx)",
+                             path, root, static_cast<unsigned long>(queried));
         return false;
     }
     return true;
