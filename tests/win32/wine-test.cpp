@@ -589,13 +589,16 @@ TEST_F(WineShow, AHeldArrowGivesWayToAQueuedEscapeOrMouseMove) {
         ASSERT_TRUE(show.wait_draws(1)) << show.trace();
         ASSERT_TRUE(g_machine->tool({"xdotool", "keydown", "Right"}));
         const bool stepped = show.wait_count("next( forced )", 8);
+        const auto release = std::chrono::steady_clock::now();
         ASSERT_TRUE(g_machine->tool(endings[i]));
         const int at_release = show.count("next( forced )");
         ASSERT_TRUE(stepped) << show.trace();
         EXPECT_EQ(0, show.exit_code());
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - release).count();
         const int at_end = show.count("next( forced )");
-        std::printf("%s: %d steps at the release, %d at the end\n", endings[i][1].c_str(),
-                    at_release, at_end);
+        std::printf("%s: %d steps at the release, %d at the end, ended %.2f s after\n",
+                    endings[i][1].c_str(), at_release, at_end, seconds);
         EXPECT_LE(at_end, at_release + 1) << endings[i][1];
     }
 }
