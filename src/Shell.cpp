@@ -12,9 +12,14 @@ const char kConfigName[] = "Glimmerwall.cfg";
 namespace shell {
 
 bool program_folder(const std::string& argument0, std::string& folder) {
-    const std::string::size_type cut = argument0.rfind(platform::kSeparator);
+    // '/' separates on Windows too; on POSIX the platform separator is '/' itself.
+    const char separators[] = {platform::kSeparator, '/', '\0'};
+    const std::string::size_type cut = argument0.find_last_of(separators);
     if (cut == std::string::npos) return false;
-    folder = argument0.substr(0, cut);
+    // A root keeps its separator: "C:" alone is that drive's current folder, not its root, and
+    // an empty name is no folder at all.
+    const bool drive_root = cut == 2 && argument0[1] == ':';
+    folder = argument0.substr(0, cut == 0 || drive_root ? cut + 1 : cut);
     return true;
 }
 

@@ -8,7 +8,8 @@ class ScreenSaver;
 
 namespace shell {
 
-// Argument 0 cut at its last platform separator; false (folder untouched) when it has none.
+// Argument 0 cut at its last separator ('/' or the platform's); a root keeps its separator
+// ("/", "C:\" for a drive). False (folder untouched) when there is none.
 bool program_folder(const std::string& argument0, std::string& folder);
 // Makes the program folder of argument 0 current; a failure is ignored.
 void enter_program_folder(const std::string& argument0);

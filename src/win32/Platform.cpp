@@ -19,6 +19,50 @@ bool is_dot_entry(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+// CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9 (and the superscript digits 1, 2, 3 of the
+// Windows code page), CONIN$ and CONOUT$: the Win32 layer opens the device under any extension
+// ("aux.bmp"), and spaces before the extension do not change that ("com1 .jpg").
+bool is_device_name(const char* name, std::size_t length) {
+    std::size_t base = 0;
+    while (base < length && name[base] != '.') ++base;
+    while (base > 0 && name[base - 1] == ' ') --base;
+    char upper[8];
+    if (base < 3 || base > 7) return false;
+    for (std::size_t i = 0; i < base; ++i) {
+        const char c = name[i];
+        upper[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    const std::string stem(upper, base);
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+        stem == "CONOUT$")
+        return true;
+    if (base != 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0))
+        return false;
+    const auto digit = static_cast<unsigned char>(stem[3]);
+    return (digit >= '1' && digit <= '9') || digit == 0xb9 || digit == 0xb2 || digit == 0xb3;
+}
+
+// False for a path that the Win32 layer would take for another: a device name as its last
+// component, or a component that loses its trailing dot or space.
+bool names_itself(const std::string& path) {
+    // Every component but "." and ".." must survive the Win32 normalisation, which drops a
+    // trailing dot or space: "red.bmp." would open, and delete, "red.bmp".
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        std::size_t end = begin;
+        while (end < path.size() && !is_separator(path[end])) ++end;
+        const std::size_t length = end - begin;
+        const bool dots = (length == 1 && path[begin] == '.') ||
+                          (length == 2 && path[begin] == '.' && path[begin + 1] == '.');
+        if (length > 0 && !dots && (path[end - 1] == '.' || path[end - 1] == ' ')) return false;
+        if (end == path.size()) return length > 0 && !is_device_name(path.c_str() + begin, length);
+        begin = end + 1;
+    }
+    return false;
+}
+
 // 100-nanosecond ticks from 1601 to 1970.
 constexpr std::uint64_t kEpochTicks = 116444736000000000ULL;
 
@@ -58,9 +102,20 @@ bool folder_id(const std::string& path, FolderId& id) {
 }
 
 bool is_regular_file(const std::string& path) {
+    if (!names_itself(path)) return false;
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+        return false;
+    // The attributes of a device can look like a file's: only an open handle tells for sure.
+    // Attribute access alone reads nothing and is granted even on files locked for reading.
+    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+    CloseHandle(handle);
+    return disk;
 }
 
 bool change_directory(const std::string& path) { return _chdir(path.c_str()) == 0; }

@@ -44,6 +44,25 @@ shell::Key key_of(WPARAM virtual_key) {
     }
 }
 
+// Whether a Right or Left should give way to what is queued behind it. A step on a large
+// picture outlasts the keyboard's repeat period, so a held key piles up repeats that would
+// each run a whole step before a key or a movement that ends the show is seen. A queued key
+// that ends the show, or a queued movement beyond the mouse rule, goes first; a repeat with
+// another key press queued behind it leaves the step to that press.
+bool step_gives_way(HWND window, LPARAM l_param) {
+    MSG queued;
+    const bool key_queued = PeekMessageA(&queued, window, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE) != 0;
+    if (key_queued && key_of(queued.wParam) == shell::Key::Other) return true;
+    POINT cursor;
+    if (cursor_reference_set &&
+        PeekMessageA(&queued, window, WM_MOUSEMOVE, WM_MOUSEMOVE, PM_NOREMOVE) &&
+        GetCursorPos(&cursor) &&
+        shell::mouse_moved_away(cursor_reference.x, cursor_reference.y, cursor.x, cursor.y))
+        return true;
+    const bool repeat = (l_param & (LPARAM{1} << 30)) != 0;
+    return repeat && key_queued;
+}
+
 // One dimension of the area to cover: the virtual screen when the probe allows, else the
 // primary screen. The probe is asked for each dimension; it runs once.
 int screen_metric(int virtual_index, int primary_index) {
@@ -117,9 +136,21 @@ LRESULT CALLBACK screen_window_proc(HWND window, UINT message, WPARAM w_param, L
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
-    case WM_KEYDOWN:
-        // Auto-repeat messages act again, like fresh presses.
-        if (!shell::on_key(g_screen_saver, key_of(w_param))) PostQuitMessage(0);
+    case WM_KEYDOWN: {
+        const shell::Key key = key_of(w_param);
+        const bool arrow = key == shell::Key::Right || key == shell::Key::Left;
+        if (arrow && step_gives_way(window, l_param)) return 0;
+        if (!shell::on_key(g_screen_saver, key)) PostQuitMessage(0);
+        return 0;
+    }
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // The process may be ended as soon as this returns: the marked files go now.
+        if (w_param) {
+            g_screen_saver.suppress_all();
+            PostQuitMessage(0);
+        }
         return 0;
     case WM_TIMER:
         g_screen_saver.next(false);

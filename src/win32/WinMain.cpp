@@ -47,7 +47,12 @@ void run_message_loop() {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     const std::string argument0 = program_argument();
 
-    shell::enter_program_folder(argument0);
+    // The folder comes from the module's own path: the command line may name the program in a
+    // form that does not lead back to it (forward slashes, a name found on the search path).
+    char module[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
+    shell::enter_program_folder(length > 0 && length < sizeof module ? std::string(module, length)
+                                                                     : argument0);
     shell::read_configuration(g_screen_saver, std::string());
     shell::trace_start(__DATE__, __TIME__, command_line ? command_line : "", argument0);
 

@@ -1,6 +1,7 @@
 #include "WindowManager.h"
 
 #include "BitMap.h"
+#include "Platform.h"
 #include "Shell.h"
 #include "Tracer.h"
 
@@ -27,6 +28,42 @@ HFONT make_font(int height, const char* face) {
 bool refuse(const char* path, const char* why) {
     GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
     return false;
+}
+
+// Whether the volume that holds `path` keeps deleted files: a fixed drive whose recycle bin the
+// shell can query. Network shares and removable media have none; the reason is traced.
+bool has_recycle_bin(const char* path) {
+    char root[MAX_PATH];
+    if (!GetVolumePathNameA(path, root, sizeof root)) {
+        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (no volume, %lu)",
+                             path, static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    const UINT type = GetDriveTypeA(root);
+    if (type != DRIVE_FIXED) {
+        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed "
+                             "(no recycle bin on %s, drive type %u)",
+                             path, root, type);
+        return false;
+    }
+    SHQUERYRBINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    const HRESULT queried = SHQueryRecycleBinA(root, &info);
+    if (FAILED(queried)) {
+        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed "
+                             "(no recycle bin on %s, 0x%08lx)",
+                             path, root, static_cast<unsigned long>(queried));
+        return false;
+    }
+    return true;
+}
+
+// Only a definite "not found" counts: a path that cannot be examined may still be there.
+bool is_gone(const char* path) {
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 } // namespace
 
@@ -101,11 +138,14 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
 bool WindowManager::delete_file(const char* path) {
     if (!path || path[0] == '\0') return refuse("", "empty path");
     if (std::strlen(path) >= kPathLimit) return refuse(path, "path too long");
-    // The shell would send a whole folder, with everything in it, to the recycle bin. A path
-    // that names nothing goes on to the shell, which reports the failure itself.
+    // The shell would send a whole folder, with everything in it, to the recycle bin, and the
+    // Win32 layer would take a device name or a name with a trailing dot for something else.
+    // A path that names nothing goes on to the shell, which reports the failure itself.
     const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return refuse(path, "not a file");
+    if (attributes != INVALID_FILE_ATTRIBUTES && !platform::is_regular_file(path))
+        return refuse(path, "not a file on disk");
+    // Without a recycle bin the shell deletes for good, silently: the file is kept instead.
+    if (attributes != INVALID_FILE_ATTRIBUTES && !has_recycle_bin(path)) return false;
 
     // strncpy zero-fills the rest: the list's double terminator.
     char list[kListSize];
@@ -119,6 +159,17 @@ bool WindowManager::delete_file(const char* path) {
     const int result = SHFileOperationA(&operation);
     if (result != 0) {
         GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%d)", list, result);
+        return false;
+    }
+    // A zero result is no proof: the shell reports success for files that it could not move.
+    if (operation.fAnyOperationsAborted) {
+        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%d, aborted)",
+                             list, result);
+        return false;
+    }
+    if (!is_gone(path)) {
+        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%d, still there)",
+                             list, result);
         return false;
     }
     GW_TRACE(kModule, 3)("WindowManager::delete_file : <%s> deleted", list);

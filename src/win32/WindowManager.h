@@ -18,7 +18,9 @@ public:
 
     // Black, the picture centred one to one, the caption at the top left; or the no-image text.
     void draw_bitmap(const BitMap* image, const std::string& caption) override;
-    // Sends a file (never a folder) to the recycle bin, silently; true when the shell succeeded.
+    // Sends a file (never a folder, device or name the Win32 layer alters) to the recycle bin,
+    // silently; true only when the file left its place for a recycle bin. Without a recycle bin
+    // on its volume the file is kept, as the shell would delete it for good.
     bool delete_file(const char* path) override;
 
     std::int32_t width() const { return width_; }

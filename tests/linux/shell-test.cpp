@@ -139,6 +139,8 @@ TEST(ShellPieces, ProgramFolderAndCommandLine) {
     EXPECT_EQ("/opt/show/bin", folder);
     EXPECT_TRUE(shell::program_folder("./glimmerwall", folder));
     EXPECT_EQ(".", folder);
+    EXPECT_TRUE(shell::program_folder("/glimmerwall", folder));
+    EXPECT_EQ("/", folder) << "the root keeps its separator";
     folder = "unchanged";
     EXPECT_FALSE(shell::program_folder("glimmerwall", folder));
     EXPECT_EQ("unchanged", folder);

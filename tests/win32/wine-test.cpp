@@ -410,4 +410,189 @@ TEST_F(WineShow, WithoutADisplayNoWindowEndsWithCodeOne) {
     EXPECT_EQ(0, show.count("set_window_manager"));
 }
 
+// A show started in its own way: another command line, environment additions, a working folder.
+class CustomShow : public Show {
+public:
+    void start_as(const std::vector<std::string>& argv, const std::vector<std::string>& set = {},
+                  const std::string& unix_folder = {}) {
+        std::vector<std::string> env = g_machine->wine_environment();
+        env.insert(env.end(), set.begin(), set.end());
+        started(desktop::spawn(argv, env, g_machine->log(), {}, unix_folder));
+    }
+};
+
+// A file that no one, root included, can remove or rename while this lives: the immutable
+// flag, which only a privileged user can set, and only on a file system that has it.
+class Unremovable {
+public:
+    explicit Unremovable(const std::string& file)
+        : file_(file), ok_(g_machine->run({"chattr", "+i", file}) == 0) {}
+    ~Unremovable() {
+        if (ok_) g_machine->run({"chattr", "-i", file_});
+    }
+    Unremovable(const Unremovable&) = delete;
+    Unremovable& operator=(const Unremovable&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::string file_;
+    bool ok_;
+};
+
+TEST_F(WineShow, DevicesAndNamesWithATrailingDotOrSpaceAreNeverShown) {
+    Show show;
+    show.with_freeimage();
+    show.configure("trace 4\ndelai 20\n" + show.folder_setting());
+    const std::vector<std::string> shown = {show.picture("red.bmp", 64, 48, 200, 0, 0),
+                                            show.picture("blue.bmp", 64, 48, 0, 0, 200)};
+    // The devices would be opened and read (the serial port waits for ever); the altered names
+    // would open "red.bmp" and "blue.bmp" under another caption.
+    std::vector<std::string> refused;
+    for (const char* name : {"aux.bmp", "com1.bmp", "Lpt2 .jpg", "red.bmp.", "blue.bmp "})
+        refused.push_back(show.picture(name, 64, 48, 0, 200, 0));
+    show.start();
+    for (const std::string& path : refused)
+        EXPECT_TRUE(show.wait_count("<" + path + "> not displayabe", 1)) << path << show.trace();
+    ASSERT_TRUE(show.wait_draws(show.draws() + 6)) << "the show goes on\n" << show.trace();
+    for (const std::string& caption : show.drawn())
+        EXPECT_NE(shown.end(), std::find(shown.begin(), shown.end(), caption)) << caption;
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
+}
+
+TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
+    {
+        // Where Wine finds no trash, the shell would delete for good: the file is kept.
+        CustomShow show;
+        show.with_freeimage();
+        show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+        const std::string kept = show.picture("kept.bmp", 64, 48);
+        show.start_as({"wine", show.dos_path("Glimmerwall.scr")},
+                      {"XDG_DATA_HOME=" + show.unix_path("no-such-folder")});
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+        ASSERT_TRUE(show.key("Delete"));
+        ASSERT_TRUE(show.wait_count("erase <" + kept + ">", 1));
+        ASSERT_TRUE(show.key("Escape"));
+        EXPECT_EQ(0, show.exit_code());
+        EXPECT_EQ(1, show.count("<" + kept + "> deletion failed (no recycle bin on D:\\"))
+            << show.trace();
+        EXPECT_EQ(0, show.count("<" + kept + "> deleted"));
+        EXPECT_TRUE(test::exists(show.unix_path("pictures/kept.bmp")));
+    }
+    {
+        // The shell reports success for a file that it could not move: it stays, is traced as
+        // failed, and is tried again at the end.
+        Show show;
+        show.with_freeimage();
+        show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+        const std::string stuck = show.picture("stuck.bmp", 64, 48);
+        const Unremovable lock(show.unix_path("pictures/stuck.bmp"));
+        if (!lock.ok()) GTEST_SKIP() << "no immutable flag here (chattr +i)";
+        show.start();
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+        ASSERT_TRUE(show.key("Delete"));
+        ASSERT_TRUE(show.wait_count("erase <" + stuck + ">", 1));
+        for (int step = 0; step < 5; ++step) ASSERT_TRUE(show.step_key("Right"));
+        EXPECT_TRUE(show.wait_count("<" + stuck + "> deletion failed (", 1)) << show.trace();
+        ASSERT_TRUE(show.key("Escape"));
+        EXPECT_EQ(0, show.exit_code());
+        EXPECT_EQ(2, show.count("<" + stuck + "> deletion failed (")) << show.trace();
+        EXPECT_EQ(0, show.count("<" + stuck + "> deleted"));
+        EXPECT_TRUE(test::exists(show.unix_path("pictures/stuck.bmp")));
+    }
+}
+
+TEST_F(WineShow, ProgramFolderFromTheModuleAtADriveRootAndThroughForwardSlashes) {
+    const std::string root = g_machine->drive_d();
+    {
+        // At D:\, started from a folder two levels down: "D:" alone would stay there, where
+        // neither the settings nor their parent's copy are.
+        // Gone again before the next show, whatever happens here.
+        struct AtRoot {
+            std::string root;
+            ~AtRoot() {
+                std::filesystem::remove(root + "/Glimmerwall.scr");
+                std::filesystem::remove(root + "/Glimmerwall.cfg");
+            }
+        } at_root{root};
+        CustomShow show;
+        std::filesystem::copy_file(GW_SCR_PROGRAM, root + "/Glimmerwall.scr");
+        test::write_file(root + "/Glimmerwall.cfg", "trace 4\ndelai 100000\n");
+        show.start_as({"wine", "D:\\Glimmerwall.scr"}, {}, show.unix_path("pictures"));
+        EXPECT_TRUE(show.wait_count("read config from <Glimmerwall.cfg>", 1)) << show.trace();
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+        EXPECT_EQ(1, show.count("\ncurrent dir = <D:\\>\n")) << show.trace();
+        EXPECT_TRUE(show.key("Escape"));
+        EXPECT_EQ(0, show.exit_code());
+    }
+    {
+        // A command line that keeps its forward slashes (cmd passes it on as written).
+        CustomShow show;
+        show.configure("trace 4\ndelai 100000");
+        test::make_dirs(show.unix_path("pictures/deeper"));
+        std::string slashed = show.dos_path("Glimmerwall.scr");
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        show.start_as({"wine", "cmd", "/c", slashed}, {}, show.unix_path("pictures/deeper"));
+        EXPECT_TRUE(show.wait_count("read config from <Glimmerwall.cfg>", 1)) << show.trace();
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+        EXPECT_EQ(1, show.count("command line = <> (" + slashed + ")")) << show.trace();
+        EXPECT_EQ(1, show.count("\ncurrent dir = <" + show.dos_folder() + ">\n"));
+        EXPECT_TRUE(show.key("Escape"));
+        EXPECT_TRUE(show.wait_count(" done\n", 1));
+    }
+}
+
+TEST_F(WineShow, AHeldArrowGivesWayToAQueuedEscapeOrMouseMove) {
+    // Pictures that take a while each, none kept: a step outlasts the key's repeat period.
+    Show first;
+    for (const char* name : {"big1.bmp", "big2.bmp", "big3.bmp"}) first.picture(name, 4000, 3000);
+    Show second;
+    // Held through a few steps, while the X server repeats it, then released behind Escape or
+    // behind a movement far beyond the mouse rule.
+    const std::vector<std::vector<std::string>> endings = {
+        {"xdotool", "keyup", "Right", "key", "Escape"},
+        {"xdotool", "mousemove", "900", "900", "keyup", "Right"}};
+    Show* shows[] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+        Show& show = *shows[i];
+        show.with_freeimage();
+        show.configure("trace 4\ndelai 100000\ncache 1\ndossier " + first.dos_path("pictures"));
+        ASSERT_TRUE(pointer(500, 500));
+        std::filesystem::remove(g_machine->drive_d() + "/Glimmerwall.txt"); // the first show's
+        show.start();
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+        ASSERT_TRUE(g_machine->tool({"xdotool", "keydown", "Right"}));
+        const bool stepped = show.wait_count("next( forced )", 8);
+        const auto release = std::chrono::steady_clock::now();
+        ASSERT_TRUE(g_machine->tool(endings[i]));
+        const int at_release = show.count("next( forced )");
+        ASSERT_TRUE(stepped) << show.trace();
+        EXPECT_EQ(0, show.exit_code());
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - release).count();
+        const int at_end = show.count("next( forced )");
+        std::printf("%s: %d steps at the release, %d at the end, ended %.2f s after\n",
+                    endings[i][1].c_str(), at_release, at_end, seconds);
+        EXPECT_LE(at_end, at_release + 1) << endings[i][1];
+    }
+}
+
+TEST_F(WineShow, EndOfTheSessionSendsTheMarkedFileToTheRecycleBin) {
+    Show show;
+    show.with_freeimage();
+    show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+    show.picture("one.bmp", 64, 48);
+    show.picture("two.bmp", 64, 48);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    ASSERT_TRUE(show.key("Delete"));
+    ASSERT_TRUE(show.wait_count("erase <", 1));
+    const std::string marked = show.marked();
+    ASSERT_FALSE(show.recycled(marked));
+    // Wine's log-off: every window is asked, told, and its process ended.
+    EXPECT_EQ(0, g_machine->run({"wineboot", "--end-session"}, 30000));
+    EXPECT_TRUE(wait_until([&] { return show.recycled(marked); })) << show.trace();
+    EXPECT_GE(show.exit_code(), 0);
+}
+
 } // namespace
