@@ -1,6 +1,8 @@
 // Windows side of the platform seam.
 #include "Platform.h"
 
+#include "TraceFile.h"
+
 #include <windows.h>
 
 #include <direct.h>
@@ -18,6 +20,8 @@ bool is_dot_entry(const char* name) {
 
 // 100-nanosecond ticks from 1601 to 1970.
 constexpr std::uint64_t kEpochTicks = 116444736000000000ULL;
+
+const char* trace_file_name = "d:\\Glimmerwall.txt";
 
 } // namespace
 
@@ -67,6 +71,8 @@ std::string current_directory() {
     return _getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
 }
 
+void use_preview_trace_file() { trace_file_name = "d:\\Glimmerwall-preview.txt"; }
+
 std::tm local_time(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm result{};
@@ -86,6 +92,6 @@ void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
 
 std::FILE* open_shared(const char* name, const char* mode) { return _fsopen(name, mode, _SH_DENYNO); }
 
-std::string trace_file_path() { return "d:\\Glimmerwall.txt"; }
+std::string trace_file_path() { return trace_file_name; }
 
 } // namespace platform
