@@ -70,6 +70,56 @@ private:
 
 bool trace_exists(const char* name) { return test::exists(g_machine->drive_d() + "/" + name); }
 
+TEST_F(WineShow, PreviewLivesInTheDialogsChildOnlyAndEndsWithTheDialog) {
+    Hosted show;
+    show.with_freeimage();
+    show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+    show.picture("green.bmp", 400, 300, 30, 160, 90);
+    test::write_file(g_machine->drive_d() + "/Glimmerwall.txt", "the last show's trace\n");
+    show.trace_to("Glimmerwall-preview.txt");
+    show.host("preview", "report.txt", {show.dos_path("Glimmerwall.scr")});
+
+    std::string child, inside;
+    ASSERT_TRUE(show.wait_line("child", child)) << show.report();
+    ASSERT_TRUE(show.wait_line("inside", inside)) << show.report();
+    EXPECT_EQ("GLWLPreview 320 240", inside);
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.report();
+    EXPECT_NE(std::string::npos, show.trace().find("set_window_manager ( 320x240 )"));
+    int x = 0, y = 0;
+    ASSERT_EQ(2, std::sscanf(child.c_str(), "%d %d", &x, &y));
+
+    // Wine does not show what a process draws into a child of another process's window, so
+    // the screen can only tell that nothing is drawn elsewhere: not round the child, not over
+    // the desktop.
+    const Rgb green{30, 160, 90};
+    const auto shot = wine::shot_when(show.unix_path("shot.png"), [&](const Shot& s) {
+        return s.at(x - 2, y + 120) == (Rgb{128, 128, 128});
+    });
+    ASSERT_TRUE(shot->ok());
+    for (const auto& p : {std::make_pair(x - 2, y + 120), std::make_pair(x + 322, y + 120),
+                          std::make_pair(x + 160, y - 2), std::make_pair(x + 160, y + 242)})
+        EXPECT_EQ((Rgb{128, 128, 128}), shot->at(p.first, p.second))
+            << p.first << "," << p.second << " " << shot->at(p.first, p.second);
+    int outside = 0;
+    for (int sy = 0; sy < kHeight; ++sy)
+        for (int sx = 0; sx < kWidth; ++sx)
+            if ((sx < x || sx >= x + 320 || sy < y || sy >= y + 240) &&
+                shot->at(sx, sy).near(green, 12))
+                ++outside;
+    EXPECT_EQ(0, outside);
+    EXPECT_TRUE(shot->at(0, 0).white() && shot->at(kWidth - 1, kHeight - 1).white());
+
+    show.end_scene();
+    std::string exit;
+    ASSERT_TRUE(show.wait_line("exit", exit)) << show.report();
+    int code = -1, ms = -1;
+    ASSERT_EQ(2, std::sscanf(exit.c_str(), "%d %d", &code, &ms)) << exit;
+    EXPECT_EQ(0, code);
+    EXPECT_LT(ms, 1000);
+    EXPECT_EQ(std::string::npos, show.report().find("top-level")) << show.report();
+    EXPECT_EQ("the last show's trace\n", test::read_file(g_machine->drive_d() + "/Glimmerwall.txt"));
+}
+
 TEST_F(WineShow, SettingsButtonShowsOneNoteAndNeverTheShow) {
     for (const bool owned : {true, false}) {
         Hosted show;
