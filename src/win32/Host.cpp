@@ -52,6 +52,8 @@ HWND create_preview_window(HINSTANCE instance, HWND parent) {
     window_class.cbSize = sizeof window_class;
     window_class.lpfnWndProc = preview_window_proc;
     window_class.hInstance = instance;
+    // The dialog's pointer, not the show's hidden one.
+    window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     window_class.lpszClassName = kPreviewClass;
     RegisterClassExA(&window_class);
     return CreateWindowExA(0, kPreviewClass, "Glimmerwall", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
