@@ -7,8 +7,21 @@
 namespace {
 const char kPreviewClass[] = "GLWLPreview";
 
-// The dialog window that the preview lives in; read on every tick.
+constexpr UINT kWatchPeriodMs = 100;
+
+// The dialog window that the preview lives in, and the preview; read on every tick.
 HWND preview_parent = nullptr;
+HWND preview_window = nullptr;
+
+// A host that dies takes its windows, ours included, without a message to this thread: the
+// window's own timer then stops too. This timer belongs to the thread and notices it.
+void CALLBACK watch_parent(HWND, UINT, UINT_PTR, DWORD) {
+    if (IsWindow(preview_parent) && IsWindow(preview_window)) return;
+    if (IsWindow(preview_window))
+        DestroyWindow(preview_window);
+    else
+        PostQuitMessage(0);
+}
 
 LRESULT CALLBACK preview_window_proc(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
     switch (message) {
@@ -56,8 +69,10 @@ HWND create_preview_window(HINSTANCE instance, HWND parent) {
     window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     window_class.lpszClassName = kPreviewClass;
     RegisterClassExA(&window_class);
-    return CreateWindowExA(0, kPreviewClass, "Glimmerwall", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
-                           area.bottom, parent, nullptr, instance, nullptr);
+    preview_window = CreateWindowExA(0, kPreviewClass, "Glimmerwall", WS_CHILD | WS_VISIBLE, 0, 0,
+                                     area.right, area.bottom, parent, nullptr, instance, nullptr);
+    if (preview_window) SetTimer(nullptr, 0, kWatchPeriodMs, watch_parent);
+    return preview_window;
 }
 
 std::string settings_note(const std::string& program_folder) {

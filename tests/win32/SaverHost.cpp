@@ -1,7 +1,10 @@
 // Stand-in for the host's screen-saver settings dialog, for the Wine tests: it starts
 // Glimmerwall.scr the way the host does and writes what it sees to a report file, one
 // "key value" line per finding. The test side creates "<report>.close" to end a scene.
-//   SaverHost preview <report> <scr>        a dialog with a preview child; "/p <child>"
+//   SaverHost preview <report> <scr> [vanish]
+//                                           a dialog with a preview child; "/p <child>";
+//                                           with "vanish", the dialog's process ends
+//                                           abruptly once the preview is in place
 //   SaverHost settings <report> <scr> owned|alone
 //                                           "/c:<dialog>" or "/c"; finds the note, presses OK
 //   SaverHost start <report> <scr> <folder> <command line>
@@ -118,7 +121,7 @@ BOOL CALLBACK note_window_of(HWND window, LPARAM data) {
     return TRUE;
 }
 
-int preview(const std::string& scr) {
+int preview(const std::string& scr, bool vanish) {
     HWND dialog = make_dialog();
     HWND child = make_window("HostPreview", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, kChildX, kChildY, kChildW,
                              kChildH, dialog, CreateSolidBrush(RGB(0, 0, 255)));
@@ -140,6 +143,8 @@ int preview(const std::string& scr) {
         EnumChildWindows(child, note_window_of, reinterpret_cast<LPARAM>(&search));
         if (!search.found.empty() && !inside) report("inside " + search.found);
         inside = inside || !search.found.empty();
+        // Gone without destroying a window, as a crashing dialog would.
+        if (inside && vanish) TerminateProcess(GetCurrentProcess(), 3);
         pump(20);
     }
     DestroyWindow(dialog);
@@ -228,7 +233,8 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     g_report = argv[2];
     const std::string what = argv[1];
-    if (what == "preview" && argc == 4) return preview(argv[3]);
+    if (what == "preview" && (argc == 4 || argc == 5))
+        return preview(argv[3], argc == 5 && std::strcmp(argv[4], "vanish") == 0);
     if (what == "settings" && argc == 5) return settings(argv[3], std::strcmp(argv[4], "owned") == 0);
     if (what == "start" && argc == 6) return start_elsewhere(argv[3], argv[4], argv[5]);
     if (what == "text" && argc == 5) return text(std::atoi(argv[3]), argv[4]);

@@ -120,6 +120,18 @@ TEST_F(WineShow, PreviewLivesInTheDialogsChildOnlyAndEndsWithTheDialog) {
     EXPECT_EQ("the last show's trace\n", test::read_file(g_machine->drive_d() + "/Glimmerwall.txt"));
 }
 
+TEST_F(WineShow, PreviewEndsWhenTheDialogsProcessDiesWithoutDestroyingIt) {
+    Hosted show;
+    show.configure("trace 3");
+    show.trace_to("Glimmerwall-preview.txt");
+    show.host("preview", "report.txt", {show.dos_path("Glimmerwall.scr"), "vanish"});
+    std::string inside;
+    ASSERT_TRUE(show.wait_line("inside", inside)) << show.report();
+    EXPECT_EQ(3, show.exit_code());
+    // The controller's last line: the preview went through its orderly end.
+    EXPECT_TRUE(show.wait_count(" done\n", 1, 5000)) << show.trace();
+}
+
 TEST_F(WineShow, SettingsButtonShowsOneNoteAndNeverTheShow) {
     for (const bool owned : {true, false}) {
         Hosted show;
