@@ -1,10 +1,13 @@
 // The FreeImage calls of the picture decoder, bound at run time to the FreeImage.dll that lies
-// beside the program. Without a usable DLL every picture is simply not displayable.
+// beside the program (or in the system folder). Without a usable DLL every picture is simply
+// not displayable.
 #include "Tracer.h"
 
 #include <windows.h>
 
 #include <FreeImage.h>
+
+#include <string>
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("BitMap");
@@ -29,6 +32,24 @@ struct Api {
     void (WINAPI* Unload)(FIBITMAP*);
 };
 
+// FreeImage.dll from the program's folder or the system folder only: the current folder and
+// PATH are places where anyone who can write a folder could plant a DLL of that name.
+HMODULE load_freeimage() {
+    HMODULE dll = LoadLibraryExA("FreeImage.dll", nullptr,
+                                 LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (dll || GetLastError() != ERROR_INVALID_PARAMETER) return dll;
+    // A system without those search flags: the program's folder, named in full.
+    wchar_t module[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    std::wstring path(module, length);
+    const std::wstring::size_type cut = path.rfind(L'\\');
+    if (cut == std::wstring::npos) return nullptr;
+    path.resize(cut + 1);
+    path += L"FreeImage.dll";
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 template <typename Function>
 bool bind(HMODULE dll, const char* name, Function& slot) {
     const FARPROC found = GetProcAddress(dll, name);
@@ -50,7 +71,7 @@ const Api* api() {
     if (tried) return bound;
     tried = true;
 
-    HMODULE dll = LoadLibraryA("FreeImage.dll");
+    HMODULE dll = load_freeimage();
     if (!dll) {
         GW_TRACE(kModule, 1)("FreeImage.dll cannot be loaded (error %lu): no picture can be shown",
                              static_cast<unsigned long>(GetLastError()));

@@ -1,6 +1,8 @@
 // Windows side of the platform seam.
 #include "Platform.h"
 
+#include "TraceFile.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -66,6 +68,8 @@ bool names_itself(const std::string& path) {
 // 100-nanosecond ticks from 1601 to 1970.
 constexpr std::uint64_t kEpochTicks = 116444736000000000ULL;
 
+const char* trace_file_name = "d:\\Glimmerwall.txt";
+
 } // namespace
 
 bool list_folder(const std::string& pattern, EntryVisitor& visitor) {
@@ -125,6 +129,8 @@ std::string current_directory() {
     return _getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
 }
 
+void use_preview_trace_file() { trace_file_name = "d:\\Glimmerwall-preview.txt"; }
+
 std::tm local_time(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm result{};
@@ -181,7 +187,7 @@ std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure)
     return nullptr;
 }
 
-std::string trace_file_path() { return "d:\\Glimmerwall.txt"; }
+std::string trace_file_path() { return trace_file_name; }
 
 std::int64_t monotonic_ms() { return static_cast<std::int64_t>(GetTickCount64()); }
 

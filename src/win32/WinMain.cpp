@@ -1,12 +1,18 @@
-// Entry of the Windows shell: start-up, the message loop with its 20 ms timer, orderly shutdown.
+// Entry of the Windows shell: what the host asks for (show, preview, settings), start-up, the
+// message loop with its 20 ms timer, orderly shutdown.
+#include "CommandLine.h"
+#include "Host.h"
+#include "Platform.h"
 #include "ScreenSaver.h"
 #include "ScreenWindow.h"
 #include "Shell.h"
+#include "TraceFile.h"
 #include "Tracer.h"
 #include "WindowManager.h"
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 ScreenSaver g_screen_saver;
@@ -33,6 +39,33 @@ std::string program_argument() {
     return token;
 }
 
+// DLLs that the system loads for the program come from the program's folder and the system
+// folders only, never from the current folder or PATH; where the call exists (Windows 8, or 7
+// with its update).
+void restrict_dll_search() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    const FARPROC found = kernel32 ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
+    if (!found) return;
+    reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found))(
+        LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
+// Folder, configuration, start-up lines: the same for the show and the preview.
+// The program's own path, from the module: the command line may name the program in a form that
+// does not lead back to it (forward slashes, a name found on the search path).
+std::string module_path(const std::string& argument0) {
+    char module[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
+    return length > 0 && length < sizeof module ? std::string(module, length) : argument0;
+}
+
+void start_up(const std::string& argument0, const char* command_line) {
+    shell::enter_program_folder(module_path(argument0));
+    shell::read_configuration(g_screen_saver, std::string());
+    shell::trace_start(__DATE__, __TIME__, command_line ? command_line : "", argument0);
+}
+
 // Messages as they come; the loop ends only on the quit message (GetMessageA's 0). Its -1 is
 // transient here, as the window is never destroyed while the loop runs.
 void run_message_loop() {
@@ -42,34 +75,68 @@ void run_message_loop() {
         DispatchMessageA(&message);
     }
 }
+
+// The controller drives `window` until the quit message; then the marked files go.
+void run_show(HWND window, bool hide_cursor) {
+    WindowManager display(window);
+    g_screen_saver.set_window_manager(&display, display.width(), display.height());
+    SetTimer(window, 0, kTimerPeriodMs, nullptr);
+    if (hide_cursor) ShowCursor(FALSE);
+    run_message_loop();
+    g_screen_saver.suppress_all();
+}
+
+// The show in small inside the host's window, until that window goes. Its trace has a file
+// of its own: opening the host's dialog must not empty the trace of the last full show.
+int run_preview(HINSTANCE instance, std::uint64_t handle, const std::string& argument0,
+                const char* command_line) {
+    HWND parent = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
+    if (!parent || !IsWindow(parent)) return 0;
+    platform::use_preview_trace_file();
+    start_up(argument0, command_line);
+    HWND window = create_preview_window(instance, parent);
+    if (!window) {
+        GW_TRACE(kModule, 1)("create_preview_window : no window (error %lu)",
+                             static_cast<unsigned long>(GetLastError()));
+        return 0;
+    }
+    run_show(window, false);
+    return 0;
+}
+
+// The Settings button: where the settings live, then the end; the show never starts.
+int run_settings(std::uint64_t handle, const std::string& argument0) {
+    HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
+    if (owner && !IsWindow(owner)) owner = nullptr;
+    shell::enter_program_folder(module_path(argument0));
+    show_settings_note(owner, platform::current_directory());
+    return 0;
+}
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
+    restrict_dll_search();
     const std::string argument0 = program_argument();
+    const command::Command command = command::parse(command_line);
+    switch (command.request) {
+    case command::Request::Password:
+        return 0;
+    case command::Request::Settings:
+        return run_settings(command.window, argument0);
+    case command::Request::Preview:
+        return run_preview(instance, command.window, argument0, command_line);
+    case command::Request::Show:
+        break;
+    }
 
-    // The folder comes from the module's own path: the command line may name the program in a
-    // form that does not lead back to it (forward slashes, a name found on the search path).
-    char module[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
-    shell::enter_program_folder(length > 0 && length < sizeof module ? std::string(module, length)
-                                                                     : argument0);
-    shell::read_configuration(g_screen_saver, std::string());
-    shell::trace_start(__DATE__, __TIME__, command_line ? command_line : "", argument0);
-
+    start_up(argument0, command_line);
     HWND window = create_screen_window(instance, g_screen_saver.is_small());
     if (!window) {
         GW_TRACE(kModule, 1)("create_screen_window : no window (error %lu)",
                              static_cast<unsigned long>(GetLastError()));
         return 1;
     }
-    {
-        WindowManager display(window);
-        g_screen_saver.set_window_manager(&display, display.width(), display.height());
-        SetTimer(window, 0, kTimerPeriodMs, nullptr);
-        if (!g_screen_saver.is_small()) ShowCursor(FALSE);
-        run_message_loop();
-        g_screen_saver.suppress_all();
-    }
+    run_show(window, !g_screen_saver.is_small());
     // The window ends with the process.
     return 0;
 }

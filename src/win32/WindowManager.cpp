@@ -3,6 +3,7 @@
 #include "BitMap.h"
 #include "Platform.h"
 #include "Shell.h"
+#include "Text.h"
 #include "Tracer.h"
 
 #include <shellapi.h>
@@ -114,7 +115,9 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         StretchDIBits(dc, x, y, w, h, 0, 0, w, h, image->bits(), &info, DIB_RGB_COLORS, SRCCOPY);
 
         SelectObject(dc, caption_font_);
-        TextOutA(dc, 0, 0, caption.c_str(), static_cast<int>(caption.size()));
+        // GDI keeps the system's code page whatever the process's is: the caption goes out wide.
+        const std::wstring text = widen(caption);
+        TextOutW(dc, 0, 0, text.c_str(), static_cast<int>(text.size()));
         GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
     } else {
         SelectObject(dc, symbol_font_);

@@ -1,19 +1,14 @@
 // The Windows shell, cross-built, driven under Wine on an X server of the test's own (Xvfb):
 // keys and pointer through xdotool, the screen through a root-window screenshot, the show's
 // progress through its trace file, which drive D: of the Wine prefix leads to.
-#include "Desktop.h"
 #include "Pictures.h"
 #include "TestSupport.h"
+#include "Wine.h"
 
-#include <FreeImage.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,158 +20,10 @@ using desktop::kWidth;
 using desktop::Rgb;
 using desktop::Shot;
 using desktop::wait_until;
-
-// The inherited environment without what points at a display, a user's folders or a Wine
-// prefix, plus `set`.
-std::vector<std::string> environment(const std::vector<std::string>& set) {
-    std::vector<std::string> result =
-        desktop::inherited_environment({"DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "XDG_", "WINE"});
-    result.insert(result.end(), set.begin(), set.end());
-    return result;
-}
-
-// The X server, the Wine prefix (made once: it takes seconds) with its server kept running,
-// and the folder that drive D: leads to.
-class Machine {
-public:
-    Machine() {
-        // Wine recycles into the freedesktop trash only where the data folder exists, as on
-        // any desktop; elsewhere it deletes for good.
-        test::make_dirs(root_ / "home/.local/share");
-        test::make_dirs(root_ / "d");
-        if (x_server_.display().empty()) return;
-        const auto begin = std::chrono::steady_clock::now();
-        // A persistent server, started first: the cases then follow one another without a
-        // server start each, and the prefix is ready without waiting for a server to quit.
-        test::make_dirs(root_ / "prefix");
-        if (run({"wineserver", "-p"}) != 0 || run({"wineboot", "-i"}, 180000) != 0) return;
-        std::error_code error;
-        std::filesystem::create_directory_symlink(root_ / "d", root_ / "prefix/dosdevices/d:", error);
-        prefix_seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        ready_ = !error;
-    }
-    ~Machine() {
-        run({"wineserver", "-k"}, 15000);
-        run({"wineserver", "-w"}, 15000);
-    }
-    Machine(const Machine&) = delete;
-    Machine& operator=(const Machine&) = delete;
-
-    bool ready() const { return ready_; }
-    double prefix_seconds() const { return prefix_seconds_; }
-    std::string drive_d() const { return root_ / "d"; }
-    std::string trash() const { return root_ / "home/.local/share/Trash/files"; }
-    std::vector<std::string> wine_environment(bool with_display = true) const {
-        std::vector<std::string> set = {"HOME=" + root_ / "home", "WINEPREFIX=" + root_ / "prefix",
-                                        "WINEDEBUG=-all",
-                                        "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d"};
-        if (with_display) set.push_back("DISPLAY=" + x_server_.display());
-        return environment(set);
-    }
-    std::string log() const { return root_ / "log.txt"; }
-    // A program of the test machine (xdotool, import, wineserver); its exit code.
-    int run(const std::vector<std::string>& argv, int timeout_ms = 15000) const {
-        return desktop::run(argv, wine_environment(), log(), timeout_ms);
-    }
-    bool tool(const std::vector<std::string>& argv) const { return run(argv) == 0; }
-
-private:
-    test::TempDir root_;
-    // Stopped after the Wine server, before its folders go.
-    desktop::XServer x_server_{environment({})};
-    bool ready_ = false;
-    double prefix_seconds_ = 0;
-};
-
-Machine* g_machine = nullptr;
-
-bool tool(const std::vector<std::string>& argv) { return g_machine->tool(argv); }
-
-// Wine copies a window's drawing to the X server a moment after the drawing call: the first
-// screenshot that satisfies `ready`, or the last one taken when none does before the deadline.
-std::unique_ptr<Shot> shot_when(const std::string& path, const std::function<bool(const Shot&)>& ready) {
-    std::unique_ptr<Shot> shot;
-    wait_until([&] {
-        shot = std::make_unique<Shot>(tool, path);
-        return shot->ok() && ready(*shot);
-    }, 10000);
-    return shot;
-}
-
-// One run of Glimmerwall.scr from a folder of its own on drive D:, its configuration beside it.
-class Show : public desktop::Program {
-public:
-    Show() : Program(tool), name_("show" + std::to_string(++count_)) {
-        test::make_dirs(unix_path("pictures"));
-        std::filesystem::copy_file(GW_SCR_PROGRAM, unix_path("Glimmerwall.scr"));
-        std::filesystem::remove(g_machine->drive_d() + "/Glimmerwall.txt");
-    }
-
-    void with_freeimage() const {
-        std::filesystem::copy_file(GW_FREEIMAGE_DOUBLE, unix_path("FreeImage.dll"));
-    }
-    void configure(const std::string& settings) const {
-        test::write_file(unix_path("Glimmerwall.cfg"), settings + "\n");
-    }
-    std::string folder_setting() const { return "dossier " + dos_path("pictures"); }
-    // A BMP of its own colour and size; its path as the show names it.
-    std::string picture(const std::string& name, int w = 1000, int h = 750, std::uint8_t red = 200,
-                        std::uint8_t green = 60, std::uint8_t blue = 30) const {
-        EXPECT_TRUE(pictures::write(unix_path("pictures/" + name), w, h, pictures::Format::Bmp, red,
-                                    green, blue));
-        return dos_path("pictures\\" + name);
-    }
-    std::string unix_path(const std::string& relative) const {
-        std::string path = g_machine->drive_d() + "/" + name_ + "/" + relative;
-        std::replace(path.begin(), path.end(), '\\', '/');
-        return path;
-    }
-    std::string dos_folder() const { return "D:\\" + name_; }
-    std::string dos_path(const std::string& relative) const { return dos_folder() + "\\" + relative; }
-
-    void start(const std::vector<std::string>& arguments = {}, bool with_display = true) {
-        std::vector<std::string> argv = {"wine", dos_path("Glimmerwall.scr")};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        started(desktop::spawn(argv, g_machine->wine_environment(with_display), g_machine->log()));
-    }
-    // The trace file, with the line ends of Windows text files made plain.
-    std::string trace() const override {
-        std::string text = test::read_file(g_machine->drive_d() + "/Glimmerwall.txt");
-        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-        return text;
-    }
-    // A picture of this show gone from its folder and found in the Wine user's trash.
-    bool recycled(const std::string& dos) const {
-        const std::string name = dos.substr(dos.rfind('\\') + 1);
-        return !test::exists(unix_path("pictures/" + name)) &&
-               test::exists(g_machine->trash() + "/" + name);
-    }
-
-private:
-    static int count_;
-    std::string name_;
-};
-int Show::count_ = 0;
-
-class WineShow : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        FreeImage_Initialise(FALSE);
-        g_machine = new Machine;
-        std::printf("Wine prefix made in %.1f s\n", g_machine->prefix_seconds());
-    }
-    static void TearDownTestSuite() {
-        delete g_machine;
-        g_machine = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(g_machine->ready()) << "Xvfb or the Wine prefix did not start\n"
-                                        << test::read_file(g_machine->log());
-    }
-    static bool pointer(int x, int y) {
-        return g_machine->tool({"xdotool", "mousemove", std::to_string(x), std::to_string(y)});
-    }
-};
+using wine::g_machine;
+using wine::shot_when;
+using wine::Show;
+using wine::WineShow;
 
 // ---------------------------------------------------------------------------------------------
 
