@@ -222,11 +222,11 @@ TEST_F(WineShow, FreeImageDllIsTakenBesideTheProgramNeverFromTheCurrentFolder) {
     for (const bool beside : {false, true}) {
         Hosted show;
         show.picture("one.bmp", 64, 48);
-        // Started as "Glimmerwall.scr" from another folder, the program keeps that folder as
-        // its current one and reads the configuration there.
+        // Started from another folder that holds a FreeImage.dll: the program enters its own
+        // folder, reads the configuration there, and never takes the other folder's DLL.
         test::make_dirs(show.unix_path("current"));
         std::filesystem::copy_file(GW_FREEIMAGE_DOUBLE, show.unix_path("current/FreeImage.dll"));
-        test::write_file(show.unix_path("current/Glimmerwall.cfg"),
+        test::write_file(show.unix_path("Glimmerwall.cfg"),
                          "trace 4\ndelai 100000\n" + show.folder_setting() + "\n");
         if (beside) show.with_freeimage();
         show.host("start", "report.txt",
