@@ -254,12 +254,15 @@ void run_event_loop(WindowManager& display) {
         if (screen_window_quit() || g_signalled) break;
 
         std::uint64_t now = SDL_GetTicks64();
+        const bool complete = g_screen_saver.index_complete();
         std::int32_t due = 0;
-        const bool due_known = g_screen_saver.next_due(due);
-        const std::int32_t until_due = static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(due) - static_cast<std::uint32_t>(elapsed_ms()));
-        const std::uint64_t tick = tick_plan::planned_tick(
-            next_tick, now, g_screen_saver.index_complete(), due_known, until_due);
+        const bool due_known = complete && g_screen_saver.next_due(due);
+        const std::int32_t until_due =
+            due_known ? static_cast<std::int32_t>(static_cast<std::uint32_t>(due) -
+                                                  static_cast<std::uint32_t>(elapsed_ms()))
+                      : 0;
+        const std::uint64_t tick =
+            tick_plan::planned_tick(next_tick, now, complete, due_known, until_due);
         if (now >= tick) {
             screen_window_proc(timer_event());
             next_tick = tick + tick_plan::kPeriodMs;
