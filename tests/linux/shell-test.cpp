@@ -585,6 +585,10 @@ public:
     HostWindow(const HostWindow&) = delete;
     HostWindow& operator=(const HostWindow&) = delete;
     std::string id() const { return std::to_string(window_); }
+    void resize(int w, int h) {
+        XResizeWindow(display_, window_, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        XSync(display_, False);
+    }
     void destroy() {
         XDestroyWindow(display_, window_);
         XSync(display_, False);
@@ -650,6 +654,9 @@ TEST_F(ShellShow, SaverWindowModeDrawsIntoTheHostsWindow) {
     named.start({"--window-id", second.id()});
     ASSERT_TRUE(named.wait_draws(1)) << named.trace() << named.output();
     EXPECT_NE(std::string::npos, named.trace().find("set_window_manager ( 640x480 )"));
+    // The show follows the window's size: the next pictures are fitted to the new one.
+    second.resize(300, 500);
+    EXPECT_TRUE(named.wait_count("set_window_manager ( 300x500 )", 1)) << named.trace();
     second.destroy();
     EXPECT_EQ(0, named.exit_code(3000)) << named.output();
 }
