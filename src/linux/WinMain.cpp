@@ -301,6 +301,9 @@ int main(int argc, char** argv) {
     shell::trace_start(__DATE__, __TIME__, shell::join_arguments(argc, argv), argument0);
 
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // SDL holds off the desktop's screen saver and display power saving while a window is
+    // open; a screen saver must let the screen blank and the locker's idle timers run.
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     // The X server's own image transfer: a GL framebuffer would start threads of its own.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     std::string why;
