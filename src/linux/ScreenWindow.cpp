@@ -149,7 +149,8 @@ SDL_Window* create_screen_window(bool small) {
 }
 
 SDL_Window* create_saver_window(unsigned long host) {
-    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    // A host's window is an X window whatever driver the environment names.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
     if (g_timer_event_type == 0) g_timer_event_type = SDL_RegisterEvents(1);
     g_saver = true;
