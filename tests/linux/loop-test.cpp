@@ -126,26 +126,4 @@ TEST_F(LoopPlan, StepsComeAtTheSameTicksWithTheSleepingLoop) {
     }
 }
 
-TEST(TickPlan, GridKeptUntilIndexCompleteThenNextDueTickOrNever) {
-    struct Case {
-        std::uint64_t next_tick, now;
-        bool complete, known;
-        std::int32_t until;
-        std::uint64_t expected;
-    };
-    const Case cases[] = {
-        {100, 95, false, true, 5000, 100},        // index still growing: every tick
-        {100, 95, true, false, 0, tick_plan::kNever}, // paused: nothing due
-        {100, 95, true, true, -30, 100},          // overdue: the next tick
-        {100, 95, true, true, 5, 100},            // due before the next tick
-        {100, 95, true, true, 6, 120},            // due after it: the grid's tick after that
-        {100, 95, true, true, 25, 120},
-        {100, 95, true, true, 26, 140},
-        {100, 95, true, true, INT32_MAX, 100 + ((95 + 2147483647ull - 100 + 19) / 20) * 20},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.expected, tick_plan::planned_tick(c.next_tick, c.now, c.complete, c.known, c.until))
-            << c.next_tick << " " << c.now << " " << c.until;
-}
-
 } // namespace
