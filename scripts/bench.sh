@@ -11,25 +11,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-all}
-./scripts/deps.sh
-
-# Beyond what the build and the tests need: the viewer we compare with, libjpeg-turbo's
-# command-line tools (cjpeg makes the photos, djpeg is the floor), strace and perf.
-extra=(feh libjpeg-turbo-progs strace linux-perf perl)
-missing=()
-for p in "${extra[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
-done
-if [[ ${#missing[@]} -gt 0 ]]; then
-  sudo=""
-  [[ $(id -u) -eq 0 ]] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# Beyond the build: the viewer we compare with, libjpeg-turbo's command-line tools (cjpeg
+# makes the photos, djpeg is the floor), strace and perf.
+./scripts/deps.sh bench
 
 build="build-perf"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGW_BENCHMARKS=ON >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGW_BENCHMARKS=ON -DGW_TESTS=ON \
+  -DGW_SHELL_TESTS=OFF -DGW_WINE_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target glimmerwall randomizator-bench bitmap-bench filemanager-bench
 results="$build/bench-results"
 mkdir -p "$results"

@@ -1,16 +1,38 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the show need, on Debian 12 (apt-get; sudo when not root).
+# Installs what is missing on Debian 12 (apt-get; sudo when not root), by profile:
+#   scripts/deps.sh run     the compiler, CMake and the program's libraries, a font
+#   scripts/deps.sh test    run + everything the test command needs (the default)
+#   scripts/deps.sh bench   run + the benchmarks and the programs they compare with
 set -euo pipefail
 
-packages=(
+profile=${1:-test}
+run=(
   cmake g++ ninja-build pkg-config
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libfreeimage-dev
-  libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libglib2.0-dev fonts-dejavu-core
-  xvfb xdotool x11-utils imagemagick
-  g++-mingw-w64-x86-64 wine wine64
-  clang libclang-rt-14-dev
+  libfreeimage-dev libheif-dev
+  libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libglib2.0-dev libx11-dev fonts-dejavu-core
 )
+case "$profile" in
+  run) packages=("${run[@]}") ;;
+  test)
+    packages=("${run[@]}"
+      googletest libgtest-dev libgmock-dev
+      xvfb xdotool x11-utils imagemagick
+      libheif-examples libavif-bin
+      g++-mingw-w64-x86-64 wine wine64
+      clang libclang-rt-14-dev
+      dpkg-dev)
+    ;;
+  bench)
+    packages=("${run[@]}"
+      googletest libgtest-dev libgmock-dev libbenchmark-dev
+      xvfb xdotool x11-utils imagemagick
+      feh libjpeg-turbo-progs strace linux-perf perl)
+    ;;
+  *)
+    echo "usage: $0 [run|test|bench]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,7 +15,7 @@ elif [[ ${1:-} =~ ^[0-9]+$ ]]; then
   seconds=$1; shift
 fi
 
-./scripts/deps.sh
+./scripts/deps.sh test
 if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
      clang++ -x c++ -fsanitize=fuzzer,address,undefined -o /dev/null - 2>/dev/null; then
   echo "clang++ cannot link libFuzzer: install the Debian packages clang and libclang-rt-14-dev" >&2

@@ -47,6 +47,8 @@ public:
     std::string currentPath();
 
     std::int32_t total() const { return total_; }
+    // No folder waits to be listed: constructPath has nothing left to do.
+    bool indexComplete() const { return pending_.empty(); }
 
 private:
     struct IndexedFolder {

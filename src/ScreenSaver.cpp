@@ -188,3 +188,14 @@ void ScreenSaver::suppress_all() {
     GW_TRACE(kModule, 3)("done");
     d_->suppressor.suppress_all();
 }
+
+bool ScreenSaver::index_complete() const { return d_->file_manager.indexComplete(); }
+
+bool ScreenSaver::next_due(std::int32_t& due_ms) const {
+    if (d_->paused) return false;
+    // A delay below 0 is due as soon as one of 0: the wrapping sum then never lands far ahead.
+    const std::int32_t delay = d_->delay > 0 ? d_->delay : 0;
+    due_ms = static_cast<std::int32_t>(static_cast<std::uint32_t>(d_->last_step_time) +
+                                       static_cast<std::uint32_t>(delay));
+    return true;
+}

@@ -41,6 +41,12 @@ public:
     void erase();
     void suppress_all();
 
+    // True once every configured folder has been indexed: timer steps then only show pictures.
+    bool index_complete() const;
+    // The elapsed_ms reading from which a timer step is due (wrapping); false while paused,
+    // when no timer step is ever due.
+    bool next_due(std::int32_t& due_ms) const;
+
 private:
     PrivateScreenSaver* d_;
 };

@@ -1,32 +1,143 @@
-// Entry of the Linux shell: start-up, the event loop with its 20 ms timer, orderly shutdown.
+// Entry of the Linux shell: command line, start-up, the event loop with its 20 ms timer,
+// orderly shutdown.
 #include "ScreenSaver.h"
 #include "ScreenWindow.h"
 #include "Shell.h"
+#include "TickPlan.h"
 #include "Tracer.h"
 #include "WindowManager.h"
 
 #include <SDL.h>
 
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef GW_VERSION
+#define GW_VERSION "0"
+#endif
 
 ScreenSaver g_screen_saver;
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("WinMain");
-constexpr Uint64 kTimerPeriodMs = 20;
 
 volatile std::sig_atomic_t g_signalled = 0;
+// Written by the signal handler so that a loop asleep in poll wakes at once.
+int g_wake_pipe[2] = {-1, -1};
 
-extern "C" void on_signal(int) { g_signalled = 1; }
+extern "C" void on_signal(int) {
+    g_signalled = 1;
+    if (g_wake_pipe[1] >= 0) {
+        const int saved = errno;
+        const char byte = 1;
+        ssize_t ignored = write(g_wake_pipe[1], &byte, 1);
+        (void)ignored;
+        errno = saved;
+    }
+}
 
 void install_signal_handlers() {
+    if (pipe2(g_wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) g_wake_pipe[0] = g_wake_pipe[1] = -1;
     struct sigaction action = {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
     for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
+const char kHelp[] =
+    "Usage: glimmerwall [--window-id ID | -window-id ID | -root] [--help] [--version]\n"
+    "\n"
+    "A full-screen slideshow of pictures drawn at random, without repetition, from the\n"
+    "folders that its configuration names; for use as a screen saver.\n"
+    "\n"
+    "Configuration: the first of these files that can be read:\n"
+    "  Glimmerwall.cfg in the program's own folder, then in the folder above it,\n"
+    "  then $XDG_CONFIG_HOME/glimmerwall/Glimmerwall.cfg (~/.config/glimmerwall/...).\n"
+    "One key and value a line, '#' starts a comment; keys:\n"
+    "  path FOLDER      a folder whose whole tree is shown (one line each)\n"
+    "  dossier FOLDER   the same, after every path folder\n"
+    "  sauf TEXT        a file whose path contains TEXT (any letter case) is not shown\n"
+    "  exclude TEXT     the same as sauf\n"
+    "  delai MS         milliseconds between pictures (default 5000)\n"
+    "  cache N          fitted pictures kept in memory (default 32)\n"
+    "  cachemb MB       megabytes of pictures kept in memory (default 128, 0: no limit)\n"
+    "  small            a 400 x 200 window at the top right, the cursor visible\n"
+    "  trace LEVEL      trace level, 0 (gravest only) to 4 (everything, the default)\n"
+    "\n"
+    "Keys: Space pauses and resumes, Right shows the next picture, Left the one before,\n"
+    "Delete marks the picture on screen for the trash (five pictures later, or at the end);\n"
+    "any other key, or moving the mouse more than 40 pixels, ends the show.\n"
+    "\n"
+    "Trace: $XDG_STATE_HOME/glimmerwall/Glimmerwall.txt (~/.local/state/glimmerwall/...),\n"
+    "emptied at each start.\n"
+    "\n"
+    "Saver-window mode: when XSCREENSAVER_WINDOW names a window (decimal or 0x-hex), or\n"
+    "with --window-id ID, -window-id ID or -root (the root window), the show is drawn into\n"
+    "that window of a saver daemon or screen locker, which keeps keyboard and mouse: no key\n"
+    "ends the show and nothing is marked. It ends on SIGTERM or when that window goes.\n"
+    "The stand-alone full-screen show does not lock the session.\n";
+
+// A window id as the daemons write it: decimal or 0x-hex, nothing else; 0 when not one.
+unsigned long parse_window_id(const char* text) {
+    if (!text || !*text) return 0;
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    if (!*digits || *digits == '-' || *digits == '+' || *digits == ' ') return 0;
+    char* end = nullptr;
+    const unsigned long id = std::strtoul(digits, &end, hex ? 16 : 10);
+    return end && *end == '\0' ? id : 0;
+}
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool saver = false;       // draw into a host's window
+    unsigned long host = 0;   // that window; 0 with `saver`: the root window
+};
+
+Options parse_options(int argc, char** argv) {
+    Options options;
+    unsigned long named = 0;
+    bool root = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!a) continue;
+        if (std::strcmp(a, "--help") == 0) options.help = true;
+        else if (std::strcmp(a, "--version") == 0) options.version = true;
+        else if (std::strcmp(a, "-root") == 0 || std::strcmp(a, "--root") == 0) root = true;
+        else if ((std::strcmp(a, "--window-id") == 0 || std::strcmp(a, "-window-id") == 0) &&
+                 i + 1 < argc)
+            named = parse_window_id(argv[++i]);
+    }
+    // The daemons name their window in the environment, with -root on the command line.
+    const unsigned long from_environment = parse_window_id(std::getenv("XSCREENSAVER_WINDOW"));
+    if (named != 0) {
+        options.saver = true;
+        options.host = named;
+    } else if (from_environment != 0) {
+        options.saver = true;
+        options.host = from_environment;
+    } else if (root) {
+        options.saver = true;
+    }
+    return options;
+}
+
+// The executable's own path, however it was started; argument 0 when the kernel will not say.
+std::string executable_path(const std::string& argument0) {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size() - 1) return argument0;
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
 }
 
 // The per-user place of the configuration, tried after the program's folder and its parent.
@@ -43,69 +154,168 @@ std::string user_config_file() {
     return folder + "/glimmerwall/Glimmerwall.cfg";
 }
 
+// SDL falls back on drivers that show nothing (offscreen, dummy): only a named one is taken.
+bool choose_video_driver(std::string& why) {
+    const char* named = std::getenv("SDL_VIDEODRIVER");
+    if (named && *named) return true;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::string drivers;
+    if (x11 && *x11) drivers = "x11";
+    if (wayland && *wayland) drivers += drivers.empty() ? "wayland" : ",wayland";
+    if (drivers.empty()) {
+        why = "no X11 or Wayland display can be reached (DISPLAY and WAYLAND_DISPLAY are unset)";
+        return false;
+    }
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+    return true;
+}
+
+void end_after_display_lost() {
+    g_screen_saver.suppress_all();
+}
+
 void dispatch(WindowManager& display, const SDL_Event& event) {
+    const bool resized = event.type == SDL_WINDOWEVENT &&
+                         event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED;
     const bool shown_again = event.type == SDL_WINDOWEVENT &&
-                             (event.window.event == SDL_WINDOWEVENT_EXPOSED ||
-                              event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED);
+                             (event.window.event == SDL_WINDOWEVENT_EXPOSED || resized);
+    if (resized && saver_mode()) {
+        // A host's window sets the size of the show: the next pictures are fitted to it.
+        display.resize(event.window.data1, event.window.data2);
+        g_screen_saver.set_window_manager(&display, display.width(), display.height());
+    }
     if (!shown_again)
         screen_window_proc(event);
     else if (!display.repaint())
         g_screen_saver.redraw();
 }
 
-// Events as they come, and a timer event whenever 20 ms have passed. As with a window timer,
-// the first tick comes at once, a late tick is not repeated to catch up, and it waits only for
-// the events already queued, not for a further period.
-void run_event_loop(WindowManager& display) {
-    Uint64 next_tick = SDL_GetTicks64();
-    bool late = false;
-    while (!screen_window_quit() && !g_signalled) {
-        SDL_Event event;
-        if (late) {
-            while (!screen_window_quit() && SDL_PollEvent(&event)) dispatch(display, event);
-            late = false;
-            continue;
-        }
-        Uint64 now = SDL_GetTicks64();
-        if (now >= next_tick) {
-            screen_window_proc(timer_event());
-            next_tick += kTimerPeriodMs;
-            now = SDL_GetTicks64();
-            if (next_tick <= now) {
-                next_tick = now;
-                late = true;
-            }
-            continue;
-        }
-        if (SDL_WaitEventTimeout(&event, static_cast<int>(next_tick - now)) != 0)
-            dispatch(display, event);
+// Handles every event queued now. A held Right or Left steps at most once per turn, and a
+// key that ends the show goes before any further step: the steps queued ahead of it are
+// dropped (a mark made ahead of it still counts).
+void handle_queued(WindowManager& display, const SDL_Event* first) {
+    std::vector<SDL_Event> events;
+    if (first) events.push_back(*first);
+    SDL_PumpEvents();
+    SDL_Event buffer[64];
+    for (;;) {
+        const int n = SDL_PeepEvents(buffer, 64, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+        if (n <= 0) break;
+        events.insert(events.end(), buffer, buffer + n);
     }
+    std::size_t end = events.size();
+    for (std::size_t i = 0; i < events.size() && end == events.size(); ++i)
+        if (ends_show(events[i])) end = i;
+    bool repeat_stepped = false;
+    for (std::size_t i = 0; i < events.size() && !screen_window_quit(); ++i) {
+        bool repeat = false;
+        if (i < end && is_step_key(events[i], repeat)) {
+            if (end < events.size()) continue;
+            if (repeat && repeat_stepped) continue;
+            if (repeat) repeat_stepped = true;
+        }
+        dispatch(display, events[i]);
+        if (i == end) break;
+    }
+}
+
+// Sleeps until an X event or a signal arrives, or `timeout_ms` pass (-1: no limit); true
+// when `waited` holds an event taken meanwhile. SDL's own wait resumes after a signal, so on
+// X11 the loop polls the connection itself, with the signal handler's pipe beside it.
+bool wait_for_events(int timeout_ms, SDL_Event& waited) {
+    const int x_descriptor = x_event_descriptor();
+    if (x_descriptor < 0 || g_wake_pipe[0] < 0) {
+        // Elsewhere a signal is seen at the next wake-up, at most a quarter of a second later.
+        const int capped = timeout_ms < 0 || timeout_ms > 250 ? 250 : timeout_ms;
+        return SDL_WaitEventTimeout(&waited, capped) != 0;
+    }
+    SDL_PumpEvents();
+    if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) return false;
+    struct pollfd descriptors[2] = {{x_descriptor, POLLIN, 0}, {g_wake_pipe[0], POLLIN, 0}};
+    if (poll(descriptors, 2, timeout_ms) > 0 && (descriptors[1].revents & POLLIN) != 0) {
+        char bytes[16];
+        while (read(g_wake_pipe[0], bytes, sizeof bytes) > 0) {
+        }
+    }
+    return false;
+}
+
+// Events as they come, and the controller's timer step on a 20 ms grid. As with a window
+// timer, the first tick comes at once and a late tick is not repeated to catch up. Once the
+// index is complete, the loop sleeps through the ticks at which no step can be due.
+void run_event_loop(WindowManager& display) {
+    std::uint64_t next_tick = SDL_GetTicks64();
+    SDL_Event waited;
+    bool have_waited = false;
+    while (!screen_window_quit() && !g_signalled) {
+        handle_queued(display, have_waited ? &waited : nullptr);
+        have_waited = false;
+        if (screen_window_quit() || g_signalled) break;
+
+        std::uint64_t now = SDL_GetTicks64();
+        const bool complete = g_screen_saver.index_complete();
+        std::int32_t due = 0;
+        const bool due_known = complete && g_screen_saver.next_due(due);
+        const std::int32_t until_due =
+            due_known ? static_cast<std::int32_t>(static_cast<std::uint32_t>(due) -
+                                                  static_cast<std::uint32_t>(elapsed_ms()))
+                      : 0;
+        const std::uint64_t tick =
+            tick_plan::planned_tick(next_tick, now, complete, due_known, until_due);
+        if (now >= tick) {
+            screen_window_proc(timer_event());
+            next_tick = tick + tick_plan::kPeriodMs;
+            now = SDL_GetTicks64();
+            if (next_tick <= now) next_tick = now;
+            continue;
+        }
+        const std::uint64_t wait = tick - now;
+        have_waited = wait_for_events(wait > INT_MAX ? -1 : static_cast<int>(wait), waited);
+    }
+}
+
+int fail(const std::string& why) {
+    GW_TRACE(kModule, 1)("create_screen_window : no window (%s)", why.c_str());
+    std::fprintf(stderr, "glimmerwall: cannot open the screen window: %s\n", why.c_str());
+    SDL_Quit();
+    return 1;
 }
 } // namespace
 
 int main(int argc, char** argv) {
+    const Options options = parse_options(argc, argv);
+    if (options.help) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("glimmerwall %s\n", GW_VERSION);
+        return 0;
+    }
     install_signal_handlers();
     const std::string argument0 = argc > 0 && argv[0] ? argv[0] : "";
 
-    shell::enter_program_folder(argument0);
+    shell::enter_program_folder(executable_path(argument0));
     shell::read_configuration(g_screen_saver, user_config_file());
     shell::trace_start(__DATE__, __TIME__, shell::join_arguments(argc, argv), argument0);
 
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // SDL holds off the desktop's screen saver and display power saving while a window is
+    // open; a screen saver must let the screen blank and the locker's idle timers run.
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     // The X server's own image transfer: a GL framebuffer would start threads of its own.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    SDL_Window* window = create_screen_window(g_screen_saver.is_small());
-    if (!window) {
-        const std::string why = SDL_GetError();
-        GW_TRACE(kModule, 1)("create_screen_window : no window (%s)", why.c_str());
-        std::fprintf(stderr, "glimmerwall: cannot open the screen window: %s\n", why.c_str());
-        SDL_Quit();
-        return 1;
-    }
+    std::string why;
+    if (!options.saver && !choose_video_driver(why)) return fail(why);
+    SDL_Window* window = options.saver ? create_saver_window(options.host)
+                                       : create_screen_window(g_screen_saver.is_small());
+    if (!window) return fail(SDL_GetError());
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) watch_display(end_after_display_lost);
     {
         WindowManager display(window);
         g_screen_saver.set_window_manager(&display, display.width(), display.height());
-        if (!g_screen_saver.is_small()) SDL_ShowCursor(SDL_DISABLE);
+        if (!g_screen_saver.is_small() && !options.saver) SDL_ShowCursor(SDL_DISABLE);
         run_event_loop(display);
         g_screen_saver.suppress_all();
     }

@@ -253,6 +253,13 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
 // SDL drops the window's image when the window changes size, and then refuses to update it.
 bool WindowManager::repaint() { return SDL_UpdateWindowSurface(window_) == 0; }
 
+void WindowManager::resize(std::int32_t width, std::int32_t height) {
+    if (width > 0 && height > 0) {
+        width_ = width;
+        height_ = height;
+    }
+}
+
 bool WindowManager::delete_file(const char* path) {
     if (!path || path[0] == '\0') return refuse("", "empty path");
     if (std::strlen(path) >= kPathLimit) return refuse(path, "path too long");

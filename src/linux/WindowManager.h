@@ -24,6 +24,8 @@ public:
     // Shows the last frame again, for a window that was uncovered; false when the window lost
     // it (a new size) and the picture must be drawn anew.
     bool repaint();
+    // The window's new size: later pictures are centred in it (the fonts keep their size).
+    void resize(std::int32_t width, std::int32_t height);
 
     std::int32_t width() const { return width_; }
     std::int32_t height() const { return height_; }

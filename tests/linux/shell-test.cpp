@@ -14,11 +14,16 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+// Last: its macros (None, Bool) would clash with the headers above.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -61,17 +66,23 @@ public:
     std::string folder_setting() const { return "dossier " + pictures(); }
     std::string path(const std::string& relative) const { return dir_ / relative; }
 
-    // Started as a bare name from its run folder, so that the run folder's configuration is read.
-    void start(const std::vector<std::string>& arguments = {}, bool with_display = true) {
+    // A copy of the program in the run folder, started there as a bare name: the program's
+    // folder is where its executable lies, so the run folder's configuration is read.
+    void start(const std::vector<std::string>& arguments = {},
+               const std::vector<std::string>& more_vars = {},
+               const std::string& display = g_server->display()) {
+        const std::string program = dir_ / "run/glimmerwall";
+        if (!test::exists(program))
+            std::filesystem::copy_file(GW_SHELL_PROGRAM, program);
         std::vector<std::string> argv = {"glimmerwall"};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<std::string> vars = {"HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
                                          "XDG_DATA_HOME=" + dir_ / "data",
                                          "XDG_CONFIG_HOME=" + dir_ / "config",
                                          "SDL_VIDEODRIVER=x11"};
-        if (with_display) vars.push_back("DISPLAY=" + g_server->display());
-        started(desktop::spawn(argv, environment(vars), dir_ / "output.txt", GW_SHELL_PROGRAM,
-                               dir_ / "run"));
+        if (!display.empty()) vars.push_back("DISPLAY=" + display);
+        vars.insert(vars.end(), more_vars.begin(), more_vars.end());
+        started(desktop::spawn(argv, environment(vars), dir_ / "output.txt", program, dir_ / "run"));
     }
     std::string trace() const override {
         return test::read_file(dir_ / "state/glimmerwall/Glimmerwall.txt");
@@ -458,19 +469,198 @@ TEST_F(ShellShow, SamplesScreenshot) {
     EXPECT_EQ(0, show.exit_code()) << show.output();
 }
 
-TEST(ShellWithoutDisplay, EndsWithCodeOneAndSaysWhy) {
+// Without a display, with or without a driver named: code 1 and one line on stderr, soon;
+// never SDL's invisible off-screen window.
+TEST(ShellCommandLine, NoDisplayEndsWithCodeOneAndOneLine) {
+    for (const bool named_driver : {true, false}) {
+        test::TempDir dir;
+        test::make_dirs(dir / "run");
+        test::write_file(dir / "run/Glimmerwall.cfg", "trace 4\n");
+        std::vector<std::string> vars = {"HOME=" + dir / "home", "XDG_STATE_HOME=" + dir / "state"};
+        if (named_driver) vars.push_back("SDL_VIDEODRIVER=x11");
+        const pid_t pid = desktop::spawn({"glimmerwall"}, environment(vars), dir / "output.txt",
+                                         GW_SHELL_PROGRAM, dir / "run");
+        EXPECT_EQ(1, desktop::reap(pid, 5000)) << named_driver;
+        const std::string output = test::read_file(dir / "output.txt");
+        EXPECT_EQ(0u, output.find("glimmerwall: cannot open the screen window")) << output;
+        EXPECT_EQ(1, std::count(output.begin(), output.end(), '\n')) << output;
+        EXPECT_NE(std::string::npos,
+                  test::read_file(dir / "state/glimmerwall/Glimmerwall.txt").find("no window"));
+    }
+}
+
+// --help and --version answer on standard output and end with code 0, before any window or
+// trace; started by a bare name (as through PATH) it reads the configuration beside the executable, not
+// the one in the folder it was started from.
+TEST(ShellCommandLine, HelpVersionAndTheProgramsOwnFolder) {
     test::TempDir dir;
-    test::make_dirs(dir / "run");
-    test::write_file(dir / "run/Glimmerwall.cfg", "trace 4\n");
-    const auto env = environment(
-        {"HOME=" + dir / "home", "XDG_STATE_HOME=" + dir / "state", "SDL_VIDEODRIVER=x11"});
-    const pid_t pid =
-        desktop::spawn({"glimmerwall"}, env, dir / "output.txt", GW_SHELL_PROGRAM, dir / "run");
-    EXPECT_EQ(1, desktop::reap(pid, 15000));
-    EXPECT_NE(std::string::npos,
-              test::read_file(dir / "output.txt").find("glimmerwall: cannot open the screen window"));
-    EXPECT_NE(std::string::npos,
-              test::read_file(dir / "state/glimmerwall/Glimmerwall.txt").find("no window"));
+    test::make_dirs(dir / "bin");
+    test::make_dirs(dir / "elsewhere");
+    std::filesystem::copy_file(GW_SHELL_PROGRAM, dir / "bin/glimmerwall");
+    const auto env = environment({"HOME=" + dir / "home", "XDG_STATE_HOME=" + dir / "state",
+                                  "PATH=" + dir / "bin"});
+    struct Case {
+        std::string argument;
+        std::string expected;
+    };
+    for (const Case& c : {Case{"--help", "XSCREENSAVER_WINDOW"}, Case{"--help", "delai"},
+                          Case{"--help", "Glimmerwall.txt"}, Case{"--version", "glimmerwall " GW_VERSION "\n"}}) {
+        const std::string output = dir / ("out-" + c.argument.substr(2) + ".txt");
+        const pid_t pid = desktop::spawn({"glimmerwall", c.argument}, env, output,
+                                         dir / "bin/glimmerwall", dir / "elsewhere");
+        EXPECT_EQ(0, desktop::reap(pid, 5000)) << c.argument;
+        EXPECT_NE(std::string::npos, test::read_file(output).find(c.expected)) << c.argument;
+    }
+    EXPECT_FALSE(test::exists(dir / "state/glimmerwall/Glimmerwall.txt"));
+
+    test::write_file(dir / "bin/Glimmerwall.cfg", "trace 4\n# beside the program\n");
+    test::write_file(dir / "elsewhere/Glimmerwall.cfg", "trace 4\n# stray\n");
+    const pid_t pid = desktop::spawn({"glimmerwall"}, env, dir / "output.txt",
+                                     dir / "bin/glimmerwall", dir / "elsewhere");
+    EXPECT_EQ(1, desktop::reap(pid, 5000)) << "no display";
+    const std::string trace = test::read_file(dir / "state/glimmerwall/Glimmerwall.txt");
+    EXPECT_NE(std::string::npos, trace.find("read config from <Glimmerwall.cfg>")) << trace;
+    EXPECT_NE(std::string::npos, trace.find("current dir = <" + dir / "bin" + ">")) << trace;
+}
+
+
+// A held Right steps at most once per turn of the loop, and Escape pressed after it ends the
+// show before any further step: one forced step per key event would take many seconds here.
+TEST_F(ShellShow, HeldRightThenEscapeEndsBeforeTheQueuedSteps) {
+    Show show;
+    show.configure("delai 100000\ncache 1\n" + show.folder_setting());
+    for (int i = 0; i < 3; ++i)
+        picture(show, "large" + std::to_string(i) + ".png", 4000, 3000, 60, 90, 200);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+
+    constexpr int kPresses = 40;
+    std::vector<std::string> argv = {"xdotool"};
+    for (int i = 0; i < kPresses; ++i) argv.insert(argv.end(), {"keydown", "Right"});
+    argv.insert(argv.end(), {"keyup", "Right", "key", "Escape"});
+    ASSERT_TRUE(tool(argv));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+    const int forced = show.count("next( forced )");
+    EXPECT_GE(forced, 1);
+    EXPECT_LE(forced, kPresses / 4) << "held keys were not coalesced";
+}
+
+// The X server goes away (the session ends): the marked picture still reaches the trash and
+// the trace is closed before the process exits.
+TEST_F(ShellShow, LostDisplayStillTrashesTheMarkedPicture) {
+    auto server = std::make_unique<desktop::XServer>(environment({}));
+    ASSERT_FALSE(server->display().empty());
+    Show show;
+    show.configure("delai 100000\n" + show.folder_setting());
+    picture(show, "marked.png");
+    show.start({}, {}, server->display());
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(desktop::run_tool(*server, GW_LSAN_SUPPRESSIONS, {"xdotool", "key", "Delete"}));
+    ASSERT_TRUE(show.wait_count("erase <", 1));
+    const std::string marked = show.marked();
+
+    server.reset();
+    EXPECT_NE(-1, show.exit_code()) << "still running without its display";
+    EXPECT_TRUE(show.trashed(marked)) << show.trace();
+    const std::string trace = show.trace();
+    EXPECT_NE(std::string::npos, trace.find("connection to the display lost"));
+    EXPECT_EQ('\n', trace.back());
+}
+
+// A host's window (as a saver daemon or a locker makes one): the picture is fitted into it, no
+// window of the program's own appears, keys are the host's, SIGTERM and the window's end
+// both end the show with code 0.
+class HostWindow {
+public:
+    HostWindow(int x, int y, int w, int h) : display_(XOpenDisplay(g_server->display().c_str())) {
+        if (!display_) return;
+        const int screen = DefaultScreen(display_);
+        window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), x, y,
+                                      static_cast<unsigned>(w), static_cast<unsigned>(h), 0,
+                                      BlackPixel(display_, screen), BlackPixel(display_, screen));
+        XMapWindow(display_, window_);
+        XSync(display_, False);
+    }
+    ~HostWindow() {
+        if (display_) XCloseDisplay(display_);
+    }
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+    std::string id() const { return std::to_string(window_); }
+    void resize(int w, int h) {
+        XResizeWindow(display_, window_, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        XSync(display_, False);
+    }
+    void destroy() {
+        XDestroyWindow(display_, window_);
+        XSync(display_, False);
+    }
+    // The top-level windows on the screen.
+    unsigned top_level() const {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count);
+        if (children) XFree(children);
+        return count;
+    }
+    bool ok() const { return display_ && window_; }
+
+private:
+    Display* display_;
+    Window window_ = 0;
+};
+
+TEST_F(ShellShow, SaverWindowModeDrawsIntoTheHostsWindow) {
+    HostWindow host(200, 150, 800, 400);
+    ASSERT_TRUE(host.ok());
+    const unsigned windows = host.top_level();
+    Show show;
+    show.configure("delai 100000\n" + show.folder_setting());
+    picture(show, "one.png");
+    std::ostringstream hex;
+    hex << "0x" << std::hex << std::stoul(host.id());
+    show.start({"-root"}, {"XSCREENSAVER_WINDOW=" + hex.str()});
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    EXPECT_NE(std::string::npos, show.trace().find("set_window_manager ( 800x400 )"));
+    EXPECT_EQ(windows, host.top_level());
+
+    // 1000 x 750 fitted to 533 x 400, from column 133 of the window; the caption above it.
+    Shot shot(tool, show.path("shot.png"));
+    ASSERT_TRUE(shot.ok());
+    const Rgb colour{200, 60, 30};
+    EXPECT_TRUE(shot.at(200 + 130, 350).black()) << shot.at(330, 350);
+    EXPECT_TRUE(shot.at(200 + 137, 350).near(colour, 12)) << shot.at(337, 350);
+    EXPECT_TRUE(shot.at(200 + 660, 545).near(colour, 12)) << shot.at(860, 545);
+    EXPECT_TRUE(shot.at(200 + 670, 350).black()) << shot.at(870, 350);
+    EXPECT_TRUE(shot.at(199, 350).white() && shot.at(200, 149).white());
+    int left = 0, top = 0, right = 0, bottom = 0;
+    ASSERT_TRUE(shot.lit_box(left, top, right, bottom, desktop::Unlit::BlackOrWhite));
+    EXPECT_EQ(150, top) << "the caption at the window's top";
+
+    // Keys belong to the host: nothing ends or steps the show.
+    ASSERT_TRUE(tool({"xdotool", "key", "Escape", "Right", "Delete"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(show.running());
+    EXPECT_EQ(1, show.draws());
+    show.signal(SIGTERM);
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+    const std::string trace = show.trace();
+    EXPECT_EQ(0, show.count("erase <"));
+    EXPECT_NE(std::string::npos, trace.find("done"));
+    EXPECT_EQ('\n', trace.back());
+
+    HostWindow second(100, 100, 640, 480);
+    Show named;
+    named.configure("delai 100000\n" + named.folder_setting());
+    picture(named, "two.png");
+    named.start({"--window-id", second.id()});
+    ASSERT_TRUE(named.wait_draws(1)) << named.trace() << named.output();
+    EXPECT_NE(std::string::npos, named.trace().find("set_window_manager ( 640x480 )"));
+    // The show follows the window's size: the next pictures are fitted to the new one.
+    second.resize(300, 500);
+    EXPECT_TRUE(named.wait_count("set_window_manager ( 300x500 )", 1)) << named.trace();
+    second.destroy();
+    EXPECT_EQ(0, named.exit_code(3000)) << named.output();
 }
 
 } // namespace

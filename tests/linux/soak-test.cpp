@@ -99,12 +99,15 @@ class LongShow : public desktop::Program {
 
     void start(const std::string& settings) {
         test::write_file(dir_ / "run/Glimmerwall.cfg", "trace 4\n" + settings + "\n");
+        // Beside its configuration: the program reads the one of its own folder.
+        const std::string program = dir_ / "run/glimmerwall";
+        if (!test::exists(program)) std::filesystem::copy_file(GW_SHELL_PROGRAM, program);
         pid_ = desktop::spawn(
             {"glimmerwall"},
             environment({"HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
                          "XDG_DATA_HOME=" + dir_ / "data", "XDG_CONFIG_HOME=" + dir_ / "config",
                          "SDL_VIDEODRIVER=x11", "DISPLAY=" + g_server->display()}),
-            dir_ / "output.txt", GW_SHELL_PROGRAM, dir_ / "run");
+            dir_ / "output.txt", program, dir_ / "run");
         started(pid_);
     }
     std::string trace_path() const { return dir_ / "state/glimmerwall/Glimmerwall.txt"; }
