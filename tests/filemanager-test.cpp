@@ -2,11 +2,13 @@
 #include "FileManager.h"
 #include "Pictures.h"
 #include "TestSupport.h"
+#include "Tracer.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -117,6 +119,98 @@ TEST(FileIndexTest, UnreadableFolderIsSkipped) {
     manager.addPath(dir.path());
     index_all(manager);
     EXPECT_EQ(1, manager.total());
+}
+
+TEST(FileIndexTest, ConfiguredFolderThatCannotBeListedIsNamedOnceWithTheReason) {
+    TempDir dir;
+    touch(dir / "file");
+    test::make_dirs(dir / "locked");
+    const bool root = geteuid() == 0; // permissions do not stop root
+    ASSERT_EQ(0, chmod((dir / "locked").c_str(), 0));
+    TraceFile trace;
+    Tracer::instance().all_module_level(1);
+    FileManager manager;
+    for (const char* name : {"missing", "file", "locked"}) manager.addPath(dir / name);
+    index_all(manager);
+    Tracer::instance().all_module_level(4);
+    EXPECT_EQ(1, trace.count("constructPath : cannot list <" + (dir / "missing") +
+                             "> (No such file or directory)"));
+    EXPECT_EQ(1, trace.count("constructPath : cannot list <" + (dir / "file") +
+                             "> (Not a directory)"));
+    EXPECT_EQ(root ? 0 : 1, trace.count("constructPath : cannot list <" + (dir / "locked") +
+                                        "> (Permission denied)"));
+    EXPECT_EQ(root ? 2 : 3, trace.count("cannot list"));
+}
+
+TEST(FileIndexTest, TrashAndSystemFoldersAreNeverIndexed) {
+    TempDir dir;
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    const std::string trash = dir / "data/Trash", lib = dir / "lib";
+    test::make_dirs(trash + "/files/folder");
+    touch(trash + "/files/deleted.jpg");
+    touch(trash + "/files/folder/deleted.jpg");
+    for (const char* bin : {"/.Trash", "/.Trash/1000", "/.Trash-1000/files"}) {
+        test::make_dirs(lib + bin);
+        touch(lib + bin + "/deleted.jpg");
+    }
+    test::make_dirs(lib + "/.Trash-x"); // not a trash's name
+    touch(lib + "/.Trash-x/kept.jpg");
+    touch(lib + "/kept.jpg");
+    ASSERT_EQ(0, symlink(trash.c_str(), (lib + "/bin").c_str()));
+    TraceFile trace;
+    FileManager manager;
+    manager.addPath(lib);
+    manager.addPath(trash);
+    manager.addPath(trash + "/files");
+    index_all(manager);
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(2, manager.total());
+    for (const std::string& passed :
+         {lib + "/.Trash", lib + "/.Trash-1000", lib + "/bin", trash, trash + "/files"})
+        EXPECT_EQ(1, trace.count("constructPath : <" + passed +
+                                 "> passed over (trash or system folder)"))
+            << passed;
+}
+
+// A step that tries many files of one folder must not list the folder for each of them.
+TEST(FileIndexTest, FolderListingIsKeptWhileTheFolderIsUnchanged) {
+    test::FakeClock clock(1800000000, 0);
+    TempDir dir;
+    const std::string f = dir / "f";
+    test::make_dirs(f);
+    touch(f + "/a");
+    FileManager manager;
+    manager.addPath(f);
+    index_all(manager);
+    constexpr std::int64_t kLongAgo = 1600000000;
+    // A rename that leaves the folder's last write time as it was: what two changes within
+    // one tick of the file system's clock look like.
+    const auto rename_quietly = [&](const char* from, const char* to) {
+        ASSERT_EQ(0, rename((f + "/" + from).c_str(), (f + "/" + to).c_str()));
+        test::set_modified(f, kLongAgo);
+    };
+    test::set_modified(f, kLongAgo);
+    EXPECT_EQ(f + "/a", manager.pathFromIndex(0));
+    rename_quietly("a", "b");
+    EXPECT_EQ(f + "/b", manager.pathFromIndex(0)) << "a fresh listing is taken again";
+    clock.advance(2000);
+    EXPECT_EQ(f + "/b", manager.pathFromIndex(0));
+    rename_quietly("b", "c");
+    EXPECT_EQ(f + "/b", manager.pathFromIndex(0)) << "unchanged 2 s on: kept";
+
+    ASSERT_EQ(0, rename((f + "/c").c_str(), (f + "/d").c_str()));
+    EXPECT_EQ(f + "/d", manager.pathFromIndex(0)) << "a change of the folder's time";
+
+    // Another folder in its place, with the same time, is another listing.
+    test::set_modified(f, kLongAgo);
+    clock.advance(2000);
+    EXPECT_EQ(f + "/d", manager.pathFromIndex(0));
+    test::make_dirs(dir / "g");
+    touch(dir / "g/e");
+    ASSERT_EQ(0, rename(f.c_str(), (dir / "old").c_str()));
+    ASSERT_EQ(0, rename((dir / "g").c_str(), f.c_str()));
+    test::set_modified(f, kLongAgo);
+    EXPECT_EQ(f + "/e", manager.pathFromIndex(0));
 }
 
 class FileManagerTest : public testing::Test {
@@ -257,6 +351,52 @@ TEST_F(FileManagerTest, VanishedFolderGivesNoPictureAndNoCrash) {
     std::filesystem::remove_all(dir / "gone");
     EXPECT_EQ("", next_path());
     EXPECT_EQ("", next_path());
+}
+
+TEST_F(FileManagerTest, APictureReplacedOnDiskIsDecodedAgain) {
+    const std::string only = picture("only.png", 40, 30);
+    start();
+    std::string path;
+    BitMap* first = manager.nextImage(160, 120, path);
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(160, first->width());
+    // Another picture under the same name, as a copy or an editor leaves it.
+    ASSERT_TRUE(pictures::write(dir / "new.png", 30, 40, pictures::Format::Png));
+    ASSERT_EQ(0, rename((dir / "new.png").c_str(), only.c_str()));
+    ASSERT_TRUE(manager.rewindToCurrent());
+    BitMap* second = manager.nextImage(160, 120, path);
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(90, second->width());
+    EXPECT_TRUE(trace.contains("get( " + only + " ) changed on disk"));
+    // What Delete would mark is the new file; unchanged, it comes from the cache.
+    platform::FileId id;
+    ASSERT_TRUE(manager.currentPicture(path, id));
+    EXPECT_EQ(test::identity(only), id);
+    ASSERT_TRUE(manager.rewindToCurrent());
+    EXPECT_EQ(second, manager.nextImage(160, 120, path));
+}
+
+TEST_F(FileManagerTest, SteppingBackShowsTheSamePicturesAfterTheyLeftTheCache) {
+    // Each picture fits 640 x 480 at a width of its own, and takes up to 0.9 MiB there.
+    for (int i = 0; i < 4; ++i) picture("p" + std::to_string(i) + ".png", 20 + 10 * i, 30);
+    EXPECT_TRUE(manager.setCacheMegabytes(1));
+    start();
+    std::vector<std::pair<std::string, int>> shown;
+    for (int i = 0; i < 4; ++i) {
+        std::string path;
+        BitMap* bitmap = manager.nextImage(640, 480, path);
+        ASSERT_NE(nullptr, bitmap);
+        shown.emplace_back(path, bitmap->width());
+    }
+    for (int back = 2; back >= 0; --back) {
+        ASSERT_TRUE(manager.rewindToPrevious());
+        std::string path;
+        BitMap* bitmap = manager.nextImage(640, 480, path);
+        ASSERT_NE(nullptr, bitmap);
+        EXPECT_EQ(shown[back], std::make_pair(path, bitmap->width()));
+        EXPECT_TRUE(trace.contains("get( " + path + " ) not in cache"));
+    }
+    EXPECT_GE(trace.count("over the byte budget --> no more cached"), 5);
 }
 
 } // namespace

@@ -237,7 +237,8 @@ TEST_F(SuppressorTest, OnlyTheFileThatWasShownIsDeleted) {
     for (bool at_end : {false, true}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.what) + (at_end ? " (at the end)" : ""));
-            for (const char* left : {"sub", "sub-away", "other/p"}) std::filesystem::remove_all(left);
+            for (const char* left : {"sub", "sub-away", "other/p"})
+                std::filesystem::remove_all(left);
             test::make_dirs("sub");
             test::TraceFile trace;
             RecordingEraser eraser;

@@ -185,15 +185,21 @@ bool is_reserved_folder(const std::string& path, const FolderId* id) {
     const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
     if (is_volume_trash_name(path.substr(begin, end + 1 - begin))) return true;
     // The home trash is found by identity: a configured folder may reach it by another name.
+    // So is the folder in it that holds the deleted files themselves.
     const std::string trash = home_trash();
-    FolderId trash_id;
+    if (trash.empty()) return false;
     FolderId own;
-    if (trash.empty() || !folder_id(trash, trash_id)) return false;
     if (!id) {
         if (!folder_id(path, own)) return false;
         id = &own;
     }
-    return id->volume == trash_id.volume && id->index == trash_id.index;
+    for (const std::string& reserved : {trash, trash + "/files"}) {
+        FolderId reserved_id;
+        if (folder_id(reserved, reserved_id) && id->volume == reserved_id.volume &&
+            id->index == reserved_id.index)
+            return true;
+    }
+    return false;
 }
 
 std::string folder_problem(const std::string& path) {
