@@ -197,8 +197,6 @@ BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::str
 
 bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::string& path,
                             BitMap*& bitmap, platform::FileId& id) {
-    // A device or a pipe is never examined further: reading it could block the show.
-    if (!platform::is_regular_file(path)) return false;
     // The picture is what the path leads to; Delete acts on the entry itself (a link stays a
     // link), so both identities are read.
     platform::FileId content;
