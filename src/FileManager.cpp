@@ -100,9 +100,10 @@ std::string FileManager::path_at(std::int32_t index) {
 
 // A step that tries many candidates of one folder lists it once, and later steps list it
 // again only when its identity or last write time changed. A change made within the same
-// tick of the file system's clock as the one before leaves that time as it was, so a listing
-// is kept beyond its own step only once it has been taken again, with nothing changed, 2 s
-// after the folder was first seen so; a change after that gets a later time.
+// tick of the file system's clock as the one before leaves that time as it was (a kernel
+// tick on ext4, 2 s on FAT), so a listing is kept beyond its own step only when the folder
+// was last written at least 2 s before it was taken, or when it was taken again, with
+// nothing changed, 2 s after it was first seen so: a later change gets a later time.
 const FileManager::Listing& FileManager::listing_of(const std::string& folder) {
     Listing& l = listing_;
     platform::FileId id;
@@ -111,8 +112,13 @@ const FileManager::Listing& FileManager::listing_of(const std::string& folder) {
     const bool same = known && l.known && l.folder == folder && l.id == id;
     if (same && (l.settled || l.step == step_)) return l;
     const auto now = static_cast<std::uint32_t>(clock_ms());
-    l.settled = same && now - l.first_seen >= kSettleMs;
     if (!same) l.first_seen = now;
+    // The folder's age is read on the system's own clock, the one its time was written with.
+    std::int64_t seconds = 0;
+    std::int32_t milliseconds = 0;
+    platform::wall_clock(seconds, milliseconds);
+    const std::int64_t age = seconds * 1000 + milliseconds - platform::modified_ms(id);
+    l.settled = known && (age >= kSettleMs || (same && now - l.first_seen >= kSettleMs));
     l.folder = folder;
     l.id = id;
     l.known = known;

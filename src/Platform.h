@@ -86,6 +86,9 @@ Lookup file_identity(const std::string& path, bool follow, FileId& id, std::stri
 // folder's identity when known, else null.
 bool is_reserved_folder(const std::string& path, const FolderId* id);
 
+// The last write time of an identity, in milliseconds since 1970 (UTC).
+std::int64_t modified_ms(const FileId& id);
+
 // Why the folder at `path` cannot be listed, in the system's words ("No such file or
 // directory", "Not a directory", "Permission denied", ...).
 std::string folder_problem(const std::string& path);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -174,7 +175,8 @@ TEST(FileIndexTest, TrashAndSystemFoldersAreNeverIndexed) {
 
 // A step that tries many files of one folder must not list the folder for each of them.
 TEST(FileIndexTest, FolderListingIsKeptWhileTheFolderIsUnchanged) {
-    test::FakeClock clock(1800000000, 0);
+    const std::int64_t now = std::time(nullptr);
+    test::FakeClock clock(now, 0);
     TempDir dir;
     const std::string f = dir / "f";
     test::make_dirs(f);
@@ -182,35 +184,35 @@ TEST(FileIndexTest, FolderListingIsKeptWhileTheFolderIsUnchanged) {
     FileManager manager;
     manager.addPath(f);
     index_all(manager);
-    constexpr std::int64_t kLongAgo = 1600000000;
-    // A rename that leaves the folder's last write time as it was: what two changes within
+    // A rename that leaves the folder's last write time at `written`: what two changes within
     // one tick of the file system's clock look like.
-    const auto rename_quietly = [&](const char* from, const char* to) {
+    const auto rename_quietly = [&](const char* from, const char* to, std::int64_t written) {
         ASSERT_EQ(0, rename((f + "/" + from).c_str(), (f + "/" + to).c_str()));
-        test::set_modified(f, kLongAgo);
+        test::set_modified(f, written);
     };
-    test::set_modified(f, kLongAgo);
+    // Written just now: kept for the step only, until it is found unchanged 2 s on.
+    test::set_modified(f, now);
     EXPECT_EQ(f + "/a", manager.pathFromIndex(0));
-    rename_quietly("a", "b");
-    EXPECT_EQ(f + "/b", manager.pathFromIndex(0)) << "a fresh listing is taken again";
+    rename_quietly("a", "b", now);
+    EXPECT_EQ(f + "/b", manager.pathFromIndex(0));
     clock.advance(2000);
     EXPECT_EQ(f + "/b", manager.pathFromIndex(0));
-    rename_quietly("b", "c");
+    rename_quietly("b", "c", now);
     EXPECT_EQ(f + "/b", manager.pathFromIndex(0)) << "unchanged 2 s on: kept";
 
-    ASSERT_EQ(0, rename((f + "/c").c_str(), (f + "/d").c_str()));
-    EXPECT_EQ(f + "/d", manager.pathFromIndex(0)) << "a change of the folder's time";
-
-    // Another folder in its place, with the same time, is another listing.
-    test::set_modified(f, kLongAgo);
-    clock.advance(2000);
+    // A folder written long ago is kept at once, until its time or its identity changes.
+    rename_quietly("c", "d", now - 60);
     EXPECT_EQ(f + "/d", manager.pathFromIndex(0));
+    rename_quietly("d", "e", now - 60);
+    EXPECT_EQ(f + "/d", manager.pathFromIndex(0));
+    rename_quietly("e", "f", now - 59);
+    EXPECT_EQ(f + "/f", manager.pathFromIndex(0));
     test::make_dirs(dir / "g");
-    touch(dir / "g/e");
+    touch(dir / "g/g");
     ASSERT_EQ(0, rename(f.c_str(), (dir / "old").c_str()));
     ASSERT_EQ(0, rename((dir / "g").c_str(), f.c_str()));
-    test::set_modified(f, kLongAgo);
-    EXPECT_EQ(f + "/e", manager.pathFromIndex(0));
+    test::set_modified(f, now - 59);
+    EXPECT_EQ(f + "/g", manager.pathFromIndex(0));
 }
 
 class FileManagerTest : public testing::Test {

@@ -156,6 +156,8 @@ Lookup file_identity(const std::string& path, bool follow, FileId& id, std::stri
     return Lookup::found;
 }
 
+std::int64_t modified_ms(const FileId& id) { return id.modified / 1000000; }
+
 namespace {
 
 // ".Trash" (a volume's shared trash) or ".Trash-" and a user number (a user's trash on a

@@ -145,6 +145,10 @@ Lookup file_identity(const std::string& path, bool follow, FileId& id, std::stri
     return Lookup::found;
 }
 
+std::int64_t modified_ms(const FileId& id) {
+    return (id.modified - static_cast<std::int64_t>(kEpochTicks)) / 10000;
+}
+
 bool is_reserved_folder(const std::string& path, const FolderId*) {
     const std::size_t end = path.find_last_not_of("\\/");
     if (end == std::string::npos) return false;
