@@ -210,6 +210,8 @@ bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::
     if (platform::file_identity(path, true, content, why) != platform::Lookup::found ||
         platform::file_identity(path, false, id, why) != platform::Lookup::found)
         return false;
+    // An empty file holds no picture: not even its first bytes are worth reading.
+    if (content.size == 0) return false;
     if (BitMap* cached = cache_.get(path, content)) {
         bitmap = cached;
         return true;
