@@ -45,16 +45,6 @@ std::string DirectoryScanner::join(const std::string& folder, const std::string&
     return result;
 }
 
-bool FileIndex::operator()(std::uint32_t attributes, const char* name) {
-    if (attributes & platform::kAttributeDirectory) return true;
-    if (remaining_ == 0) {
-        found_name_ = name;
-        return false;
-    }
-    --remaining_;
-    return true;
-}
-
 bool TreeBrowser::operator()(std::uint32_t attributes, const char* name) {
     if (attributes & platform::kAttributeDirectory) {
         std::string path = DirectoryScanner::join(folder_, name);

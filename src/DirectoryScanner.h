@@ -34,19 +34,6 @@ public:
     static std::string join(const std::string& folder, const std::string& name);
 };
 
-// Finds the file (not folder) at a given position of one listing.
-class FileIndex final : public DirectoryScanner::FonctorAttrib {
-public:
-    explicit FileIndex(std::int32_t position) : remaining_(position) {}
-    bool operator()(std::uint32_t attributes, const char* name) override;
-    // Empty until found.
-    std::string name() const { return found_name_; }
-
-private:
-    std::string found_name_;
-    std::int32_t remaining_;
-};
-
 // A folder waiting to be scanned; `configured` when the configuration named it.
 struct PendingFolder {
     std::string path;
