@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -33,6 +35,7 @@ double seconds_since(Clock::time_point start) {
 constexpr int kFolders = 10000;
 constexpr int kFilesPerFolder = 100;
 constexpr int kWideFiles = 10000;
+constexpr int kEmptyFiles = 50000;
 // ext4 refuses more than 65000 links to one inode: each seed picture serves this many folders.
 constexpr int kFoldersPerSeed = 500;
 constexpr std::int32_t kScreenWidth = 1920;
@@ -69,6 +72,11 @@ public:
     const std::string& wide() {
         if (!wide_built_) build_wide();
         return wide_;
+    }
+    // empties/eNNNNN.jpg: kEmptyFiles empty files, and picture.jpg, in one folder.
+    const std::string& empties() {
+        if (!empties_built_) build_empties();
+        return empties_;
     }
     // A configuration that shows `folder` with no delay and trace level 0; the trace goes
     // to a folder of its own.
@@ -119,7 +127,21 @@ private:
             ok_ = hard_link(seed_path, wide_ + "/" + numbered("w%05d.png", i));
     }
 
+    void build_empties() {
+        empties_built_ = true;
+        empties_ = dir_ / "empties";
+        ok_ = ok_ && make_folder(empties_);
+        for (int i = 0; i < kEmptyFiles && ok_; ++i) {
+            const int fd = open((empties_ + "/" + numbered("e%05d.jpg", i)).c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL, 0644);
+            ok_ = fd >= 0 && close(fd) == 0;
+        }
+        ok_ = ok_ && pictures::write(empties_ + "/picture.jpg", 64, 48);
+    }
+
     test::TempDir dir_;
+    std::string empties_;
+    bool empties_built_ = false;
     std::string tree_;
     std::string wide_;
     bool tree_built_ = false;
@@ -392,10 +414,57 @@ BENCHMARK(BM_ListWideFolder)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMicrosecond);
 
+// --- 3b. A folder of many files that are not pictures -----------------------------------
+
+// 50,000 empty .jpg files and one picture in one folder, the whole controller with its
+// defaults: the first steps each try up to 1000 candidates there before the picture or the
+// failure limit. One iteration is a fresh show of 20 forced steps; the reported time is the
+// slowest step.
+void BM_StepAmongEmptyFiles(benchmark::State& state) {
+    Scratch& scratch = Scratch::get();
+    const std::string config = scratch.config_for(scratch.empties());
+    if (!scratch.ok()) {
+        state.SkipWithError("folder not made");
+        return;
+    }
+    constexpr int kSteps = 20;
+    std::vector<double> all;
+    int pictures_shown = 0;
+    for (auto _ : state) {
+        RecordingDisplay display;
+        ScreenSaver saver;
+        if (!saver.read_config(config.c_str())) {
+            state.SkipWithError("configuration not read");
+            return;
+        }
+        saver.set_window_manager(&display, kScreenWidth, kScreenHeight);
+        double slowest = 0.0;
+        for (int i = 0; i < kSteps; ++i) {
+            const auto start = Clock::now();
+            saver.next(true);
+            const double took = seconds_since(start);
+            all.push_back(took);
+            slowest = std::max(slowest, took);
+        }
+        pictures_shown += display.draws;
+        state.SetIterationTime(slowest);
+    }
+    std::sort(all.begin(), all.end());
+    state.counters["step_median_ms"] = 1e3 * all[all.size() / 2];
+    state.counters["step_max_ms"] = 1e3 * all.back();
+    state.counters["pictures_per_show"] =
+        static_cast<double>(pictures_shown) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_StepAmongEmptyFiles)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
 // --- 4. Resident size over a long show --------------------------------------------------
 
 // 10,000 steps over 200 pictures of 800 x 600 with the default cache of 32 fitted pictures
-// (1440 x 1080 each): the resident size once the cache is full, later, and at the end.
+// (1440 x 1080 each), which its default byte budget of 128 MiB cuts to 28: the resident
+// size once the cache is full, later, and at the end.
 void BM_ShowMemory(benchmark::State& state) {
     constexpr int kPictures = 200;
     constexpr int kSteps = 10000;

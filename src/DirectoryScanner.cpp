@@ -25,10 +25,10 @@ bool DirectoryScanner::forward(FonctorAttrib& callback, std::uint32_t attributes
     return go_on;
 }
 
-void DirectoryScanner::scan(const std::string& pattern, FonctorAttrib& callback) {
+bool DirectoryScanner::scan(const std::string& pattern, FonctorAttrib& callback) {
     (void)kModule; // the scanner traces nothing; its name is registered all the same
     Forwarder forwarder(callback);
-    platform::list_folder(pattern, forwarder);
+    return platform::list_folder(pattern, forwarder);
 }
 
 std::string DirectoryScanner::pattern(const std::string& folder) {
@@ -45,16 +45,6 @@ std::string DirectoryScanner::join(const std::string& folder, const std::string&
     return result;
 }
 
-bool FileIndex::operator()(std::uint32_t attributes, const char* name) {
-    if (attributes & platform::kAttributeDirectory) return true;
-    if (remaining_ == 0) {
-        found_name_ = name;
-        return false;
-    }
-    --remaining_;
-    return true;
-}
-
 bool TreeBrowser::operator()(std::uint32_t attributes, const char* name) {
     if (attributes & platform::kAttributeDirectory) {
         std::string path = DirectoryScanner::join(folder_, name);
@@ -68,9 +58,18 @@ bool TreeBrowser::operator()(std::uint32_t attributes, const char* name) {
             known = platform::folder_id(path, id);
         const bool fresh = known && seen_.insert(id).second;
         if ((attributes & platform::kAttributeReparsePoint) && !fresh) return true;
-        pending_.push_back(std::move(path));
+        pending_.push_back(PendingFolder{std::move(path), false});
     } else {
         ++files_;
     }
+    return true;
+}
+
+bool NameCollector::operator()(std::uint32_t attributes, const char* name) {
+    if (attributes & platform::kAttributeDirectory) return true;
+    if (names_.size() > 0xf0000000u) return false; // offsets stay within 32 bits
+    starts_.push_back(static_cast<std::uint32_t>(names_.size()));
+    names_ += name;
+    names_ += '\0';
     return true;
 }

@@ -7,6 +7,7 @@
 #include <deque>
 #include <set>
 #include <string>
+#include <vector>
 
 class DirectoryScanner {
 public:
@@ -21,8 +22,9 @@ public:
         ~FonctorAttrib() = default;
     };
 
-    // Hands every entry that `pattern` selects, "." and ".." excepted, to `callback`.
-    static void scan(const std::string& pattern, FonctorAttrib& callback);
+    // Hands every entry that `pattern` selects, "." and ".." excepted, to `callback`; false
+    // when the listing could not be opened.
+    static bool scan(const std::string& pattern, FonctorAttrib& callback);
     // Calls `callback` for one entry, with the entry's folder identity (or null) at hand.
     static bool forward(FonctorAttrib& callback, std::uint32_t attributes, const char* name,
                         const platform::FolderId* id);
@@ -32,17 +34,22 @@ public:
     static std::string join(const std::string& folder, const std::string& name);
 };
 
-// Finds the file (not folder) at a given position of one listing.
-class FileIndex final : public DirectoryScanner::FonctorAttrib {
+// A folder waiting to be scanned; `configured` when the configuration named it.
+struct PendingFolder {
+    std::string path;
+    bool configured;
+};
+
+// Collects the names of the files (not folders) of one listing, in listing order.
+class NameCollector final : public DirectoryScanner::FonctorAttrib {
 public:
-    explicit FileIndex(std::int32_t position) : remaining_(position) {}
+    NameCollector(std::string& names, std::vector<std::uint32_t>& starts)
+        : names_(names), starts_(starts) {}
     bool operator()(std::uint32_t attributes, const char* name) override;
-    // Empty until found.
-    std::string name() const { return found_name_; }
 
 private:
-    std::string found_name_;
-    std::int32_t remaining_;
+    std::string& names_;                // each name followed by '\0'
+    std::vector<std::uint32_t>& starts_; // where each name begins in names_
 };
 
 // Browses one folder while the index is built: queues sub-folders, counts files.
@@ -50,14 +57,14 @@ class TreeBrowser final : public DirectoryScanner::FonctorAttrib {
 public:
     // `seen` holds the folders of this run already scanned or queued; a folder reached
     // through a link is queued only when it is not there yet (link loops end).
-    TreeBrowser(std::deque<std::string>& pending, const std::string& folder,
+    TreeBrowser(std::deque<PendingFolder>& pending, const std::string& folder,
                 std::set<platform::FolderId>& seen)
         : pending_(pending), folder_(folder), seen_(seen) {}
     bool operator()(std::uint32_t attributes, const char* name) override;
     std::int32_t files() const { return files_; }
 
 private:
-    std::deque<std::string>& pending_;
+    std::deque<PendingFolder>& pending_;
     std::string folder_;
     std::int32_t files_ = 0;
     std::set<platform::FolderId>& seen_;

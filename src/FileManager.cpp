@@ -9,6 +9,14 @@
 namespace {
 const std::int32_t kModule = Tracer::register_module("FileManager");
 constexpr int kFailureLimit = 1000;
+constexpr std::uint32_t kSettleMs = 2000;
+constexpr std::int64_t kMiB = 1024 * 1024;
+
+// The most bytes a picture fitted to width x height can take: 3 bytes a pixel, rows padded to 4.
+std::int64_t frame_bytes(std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0) return 0;
+    return ((static_cast<std::int64_t>(width) * 3 + 3) / 4 * 4) * height;
+}
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 } // namespace
@@ -30,26 +38,37 @@ FileManager::~FileManager() = default;
 
 bool FileManager::addPath(const std::string& folder) {
     GW_TRACE(kModule, 4)("addPath : add <%s>", folder.c_str());
-    pending_.push_back(folder);
+    pending_.push_back(PendingFolder{folder, true});
     return true;
 }
 
 void FileManager::constructPath() {
     if (pending_.empty()) return;
     for (;;) {
-        const std::string folder = pending_.front();
+        const PendingFolder folder = std::move(pending_.front());
         pending_.pop_front();
         platform::FolderId id;
-        if (platform::folder_id(folder, id)) seen_folders_.insert(id);
-        TreeBrowser browser(pending_, folder, seen_folders_);
-        DirectoryScanner::scan(DirectoryScanner::pattern(folder), browser);
-        if (browser.files() != 0) {
-            indexed_.push_back(IndexedFolder{folder, browser.files()});
-            total_ = total_ > INT32_MAX - browser.files() ? INT32_MAX : total_ + browser.files();
-            GW_TRACE(kModule, 4)("constructPath : add <%s> with %d files (%d remain)",
-                                 folder.c_str(), browser.files(),
-                                 static_cast<int>(pending_.size()));
-            break;
+        const bool known = platform::folder_id(folder.path, id);
+        if (platform::is_reserved_folder(folder.path, known ? &id : nullptr)) {
+            // Pictures the user deleted must not come back, nor be moved within the bin.
+            GW_TRACE(kModule, 4)("constructPath : <%s> passed over (trash or system folder)",
+                                 folder.path.c_str());
+        } else {
+            if (known) seen_folders_.insert(id);
+            TreeBrowser browser(pending_, folder.path, seen_folders_);
+            if (!DirectoryScanner::scan(DirectoryScanner::pattern(folder.path), browser) &&
+                folder.configured)
+                GW_TRACE(kModule, 1)("constructPath : cannot list <%s> (%s)", folder.path.c_str(),
+                                     platform::folder_problem(folder.path).c_str());
+            if (browser.files() != 0) {
+                indexed_.push_back(IndexedFolder{folder.path, browser.files()});
+                total_ =
+                    total_ > INT32_MAX - browser.files() ? INT32_MAX : total_ + browser.files();
+                GW_TRACE(kModule, 4)("constructPath : add <%s> with %d files (%d remain)",
+                                     folder.path.c_str(), browser.files(),
+                                     static_cast<int>(pending_.size()));
+                break;
+            }
         }
         if (pending_.empty()) break;
     }
@@ -59,18 +78,56 @@ void FileManager::constructPath() {
 }
 
 std::string FileManager::pathFromIndex(std::int32_t index) {
+    ++step_;
+    return path_at(index);
+}
+
+std::string FileManager::path_at(std::int32_t index) {
     if (total_ == 0 || index < 0) return {};
     std::int64_t before = 0;
     for (const IndexedFolder& folder : indexed_) {
         if (before + folder.files > index) {
-            FileIndex finder(static_cast<std::int32_t>(index - before));
-            DirectoryScanner::scan(DirectoryScanner::pattern(folder.path), finder);
-            const std::string name = finder.name();
-            return name.empty() ? std::string() : DirectoryScanner::join(folder.path, name);
+            const Listing& listing = listing_of(folder.path);
+            const auto position = static_cast<std::size_t>(index - before);
+            if (position >= listing.starts.size()) return {};
+            return DirectoryScanner::join(folder.path,
+                                          listing.names.c_str() + listing.starts[position]);
         }
         before += folder.files;
     }
     return {};
+}
+
+// A step that tries many candidates of one folder lists it once, and later steps list it
+// again only when its identity or last write time changed. A change made within the same
+// tick of the file system's clock as the one before leaves that time as it was (a kernel
+// tick on ext4, 2 s on FAT), so a listing is kept beyond its own step only when the folder
+// was last written at least 2 s before it was taken, or when it was taken again, with
+// nothing changed, 2 s after it was first seen so: a later change gets a later time.
+const FileManager::Listing& FileManager::listing_of(const std::string& folder) {
+    Listing& l = listing_;
+    platform::FileId id;
+    std::string why;
+    const bool known = platform::file_identity(folder, true, id, why) == platform::Lookup::found;
+    const bool same = known && l.known && l.folder == folder && l.id == id;
+    if (same && (l.settled || l.step == step_)) return l;
+    const auto now = static_cast<std::uint32_t>(clock_ms());
+    if (!same) l.first_seen = now;
+    // The folder's age is read on the system's own clock, the one its time was written with.
+    std::int64_t seconds = 0;
+    std::int32_t milliseconds = 0;
+    platform::wall_clock(seconds, milliseconds);
+    const std::int64_t age = seconds * 1000 + milliseconds - platform::modified_ms(id);
+    l.settled = known && (age >= kSettleMs || (same && now - l.first_seen >= kSettleMs));
+    l.folder = folder;
+    l.id = id;
+    l.known = known;
+    l.step = step_;
+    l.names.clear();
+    l.starts.clear();
+    NameCollector collector(l.names, l.starts);
+    DirectoryScanner::scan(DirectoryScanner::pattern(folder), collector);
+    return l;
 }
 
 void FileManager::addExcludePattern(const std::string& pattern) {
@@ -79,6 +136,10 @@ void FileManager::addExcludePattern(const std::string& pattern) {
 }
 
 bool FileManager::setCacheSize(std::int32_t capacity) { return cache_.init(capacity); }
+
+bool FileManager::setCacheMegabytes(std::int32_t megabytes) {
+    return cache_.set_budget(megabytes < 0 ? -1 : megabytes * kMiB);
+}
 
 bool FileManager::excluded(const std::string& path, const std::string** pattern) const {
     for (const std::string& candidate : exclude_patterns_) {
@@ -93,24 +154,27 @@ bool FileManager::excluded(const std::string& path, const std::string** pattern)
 BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::string& path) {
     // What Delete marks must be what is on screen, not what a file number names later.
     shown_path_.clear();
+    ++step_;
     if (randomizator_.get_nb_value() == 0) {
         GW_TRACE(kModule, 2)("nextImage : not any valid image !");
         return nullptr;
     }
     int failures = 0;
+    platform::FileId id;
     for (;;) {
         if (history_.next()) {
-            path = pathFromIndex(history_.current());
+            path = path_at(history_.current());
             BitMap* bitmap = nullptr;
-            if (path.empty() || !loadImage(width, height, path, bitmap)) return nullptr;
+            if (path.empty() || !loadImage(width, height, path, bitmap, id)) return nullptr;
             shown_path_ = path;
+            shown_id_ = id;
             return bitmap;
         }
         std::int32_t candidate;
         for (;;) {
             candidate = randomizator_.try_next();
             if (candidate < 0) return nullptr;
-            path = pathFromIndex(candidate);
+            path = path_at(candidate);
             if (!path.empty()) break;
             randomizator_.set_result(false);
         }
@@ -120,10 +184,11 @@ BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::str
                                  path.c_str(), pattern->c_str());
         } else {
             BitMap* bitmap = nullptr;
-            if (loadImage(width, height, path, bitmap)) {
+            if (loadImage(width, height, path, bitmap, id)) {
                 randomizator_.set_result(true);
                 history_.add(candidate);
                 shown_path_ = path;
+                shown_id_ = id;
                 return bitmap;
             }
             GW_TRACE(kModule, 3)("nextImage : <%s> not displayabe", path.c_str());
@@ -137,20 +202,36 @@ BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::str
 }
 
 bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::string& path,
-                            BitMap*& bitmap) {
-    if (BitMap* cached = cache_.get(path)) {
+                            BitMap*& bitmap, platform::FileId& id) {
+    // The picture is what the path leads to; Delete acts on the entry itself (a link stays a
+    // link), so both identities are read.
+    platform::FileId content;
+    std::string why;
+    if (platform::file_identity(path, true, content, why) != platform::Lookup::found ||
+        platform::file_identity(path, false, id, why) != platform::Lookup::found)
+        return false;
+    // An empty file holds no picture: not even its first bytes are worth reading.
+    if (content.size == 0) return false;
+    if (BitMap* cached = cache_.get(path, content)) {
         bitmap = cached;
         return true;
     }
-    // Both have been drawn by now: the picture the cache refused last time, and the one the
+    // Both have been drawn by now: the picture the cache refused last time, and those the
     // cache would let go of only once this decode is added.
     uncached_.reset();
-    cache_.make_room();
+    cache_.make_room(frame_bytes(width, height));
     auto loaded = std::make_unique<BitMap>();
     loaded->set_window_size(width, height);
     if (!loaded->load(path)) return false;
+    // Replaced while it was decoded: what was decoded may be either file.
+    platform::FileId after;
+    if (platform::file_identity(path, true, after, why) != platform::Lookup::found ||
+        after != content) {
+        GW_TRACE(kModule, 3)("loadImage : <%s> changed while it was decoded", path.c_str());
+        return false;
+    }
     bitmap = loaded.get();
-    if (cache_.add(path, bitmap))
+    if (cache_.add(path, bitmap, content))
         loaded.release();
     else
         uncached_ = std::move(loaded);
@@ -162,3 +243,10 @@ bool FileManager::rewindToPrevious() { return history_.prev() && history_.prev()
 bool FileManager::rewindToCurrent() { return history_.prev(); }
 
 std::string FileManager::currentPath() { return shown_path_; }
+
+bool FileManager::currentPicture(std::string& path, platform::FileId& id) const {
+    if (shown_path_.empty()) return false;
+    path = shown_path_;
+    id = shown_id_;
+    return true;
+}

@@ -1,6 +1,7 @@
 // Chooses the next picture: file index, permutation, exclusions, cache and history.
 #pragma once
 
+#include "DirectoryScanner.h"
 #include "History.h"
 #include "ImageCache.h"
 #include "Platform.h"
@@ -29,22 +30,28 @@ public:
     bool addPath(const std::string& folder);
     // One step of building the index: at most one folder with files recorded.
     void constructPath();
-    // Full path of file number `index`; empty when no file can be named for it.
+    // Full path of file number `index`; empty when no file can be named for it. The last
+    // folder's listing is kept while the folder stays the same (identity and last write).
     std::string pathFromIndex(std::int32_t index);
 
     void addExcludePattern(const std::string& pattern);
     bool setCacheSize(std::int32_t capacity);
+    // Byte budget of the cache in MiB, 0 for none; false (budget unchanged) when negative.
+    bool setCacheMegabytes(std::int32_t megabytes);
 
     // The next picture fitted to width x height, or null; fills `path` with its full path.
     // The bitmap is owned by the file manager (its cache), valid until the next call.
     BitMap* nextImage(std::int32_t width, std::int32_t height, std::string& path);
     // The picture of `path` from the cache or freshly decoded; ownership as for nextImage.
+    // `id` receives the identity of the file itself (a link not followed) as it was shown.
     bool loadImage(std::int32_t width, std::int32_t height, const std::string& path,
-                   BitMap*& bitmap);
+                   BitMap*& bitmap, platform::FileId& id);
     bool rewindToPrevious();
     bool rewindToCurrent();
     // Path of the picture the last nextImage returned; empty when it returned none.
     std::string currentPath();
+    // The path and identity of the picture the last nextImage returned; false when none.
+    bool currentPicture(std::string& path, platform::FileId& id) const;
 
     std::int32_t total() const { return total_; }
     // No folder waits to be listed: constructPath has nothing left to do.
@@ -55,10 +62,23 @@ private:
         std::string path;
         std::int32_t files;
     };
+    // One folder's file names, in listing order, with the folder's identity when listed.
+    struct Listing {
+        std::string folder;
+        platform::FileId id;
+        bool known = false;          // the identity was read: the listing may be kept
+        bool settled = false;        // listed again 2 s after it was first seen unchanged
+        std::uint32_t first_seen = 0; // clock_ms() when this identity was first listed
+        std::uint32_t step = 0;      // the step in which it was listed
+        std::string names;
+        std::vector<std::uint32_t> starts;
+    };
     bool excluded(const std::string& path, const std::string** pattern) const;
+    std::string path_at(std::int32_t index);
+    const Listing& listing_of(const std::string& folder);
 
     std::vector<IndexedFolder> indexed_;
-    std::deque<std::string> pending_;
+    std::deque<PendingFolder> pending_;
     std::vector<std::string> exclude_patterns_;
     std::int32_t total_ = 0;
     Randomizator randomizator_;
@@ -67,4 +87,7 @@ private:
     std::set<platform::FolderId> seen_folders_;
     std::unique_ptr<BitMap> uncached_; // a picture the cache did not take
     std::string shown_path_;
+    platform::FileId shown_id_;
+    Listing listing_;
+    std::uint32_t step_ = 0; // counts nextImage and pathFromIndex calls
 };

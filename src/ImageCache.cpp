@@ -3,11 +3,16 @@
 #include "BitMap.h"
 #include "Tracer.h"
 
-#include <new>
+#include <iterator>
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("ImageCache");
+constexpr std::int64_t kMiB = 1024 * 1024;
+
+std::int64_t pixel_bytes(const BitMap* bitmap) {
+    return bitmap ? static_cast<std::int64_t>(bitmap->pitch()) * bitmap->height() : 0;
 }
+} // namespace
 
 ImageCache::ImageCache(std::int32_t n) { init(n); }
 
@@ -18,55 +23,94 @@ bool ImageCache::init(std::int32_t n) {
         GW_TRACE(kModule, 3)("init( %d )", n);
     else
         GW_TRACE(kModule, 1)("init( %d )---> failure !", n);
-    count_ = 0;
-    oldest_ = 0;
     capacity_ = 0;
-    // A failed init keeps the old slots, unreachable, until the next good init or the end.
+    // A failed init keeps the old pictures, unreachable, until the next good init or the end:
+    // one of them may still be on screen.
     if (n < 1) return false;
-
-    slots_.reset();
-    slot_count_ = 0;
-    // The number comes from the configuration file: too many slots must not throw.
-    slots_.reset(new (std::nothrow) CacheSlot[static_cast<std::size_t>(n)]);
-    if (!slots_) {
-        GW_TRACE(kModule, 1)("init( %d )---> failure !", n);
-        return false;
-    }
-    slot_count_ = n;
+    entries_.clear();
+    bytes_ = 0;
     capacity_ = n;
     return true;
 }
 
-BitMap* ImageCache::get(const std::string& path) {
+bool ImageCache::set_budget(std::int64_t bytes) {
+    if (bytes < 0) {
+        GW_TRACE(kModule, 1)("set_budget( %lld MiB )---> failure !",
+                             static_cast<long long>(bytes / kMiB));
+        return false;
+    }
+    GW_TRACE(kModule, 3)("set_budget( %lld MiB )", static_cast<long long>(bytes / kMiB));
+    budget_ = bytes;
+    return true;
+}
+
+BitMap* ImageCache::get(const std::string& path, const platform::FileId& id) {
     GW_TRACE(kModule, 4)("get( %s )", path.c_str());
-    for (std::int32_t i = count_ - 1; i >= 0; --i)
-        if (slots_[i].bitmap && slots_[i].path == path) return slots_[i].bitmap.get();
+    if (capacity_ != 0) {
+        for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+            if (!it->bitmap || it->path != path) continue;
+            if (it->id == id) return it->bitmap.get();
+            // The file was replaced or edited since it was decoded: that picture is not it.
+            GW_TRACE(kModule, 4)("~ changed on disk");
+            bytes_ -= it->bytes;
+            entries_.erase(std::next(it).base());
+            return nullptr;
+        }
+    }
     GW_TRACE(kModule, 4)("~ not in cache");
     return nullptr;
 }
 
-void ImageCache::make_room() {
-    if (capacity_ != 0 && count_ == capacity_) slots_[oldest_].bitmap.reset();
+const char* ImageCache::leaving(std::size_t i, std::int32_t held, std::int64_t bytes,
+                                std::int64_t coming) const {
+    static const char* const kFull = "add( %s ) cache full --> no more cached : %s";
+    static const char* const kBudget = "add( %s ) over the byte budget --> no more cached : %s";
+    const CacheSlot& slot = entries_[i];
+    if (!slot.bitmap && slot.freed_for) return slot.freed_for;
+    if (held >= capacity_) return kFull;
+    if (budget_ != 0 && bytes + coming > budget_) return kBudget;
+    return slot.bitmap ? nullptr : kFull; // an entry that holds nothing may as well go
 }
 
-bool ImageCache::add(const std::string& path, BitMap* bitmap) {
+void ImageCache::make_room(std::int64_t coming) {
+    if (capacity_ == 0) return;
+    // A picture over the budget on its own will not be kept: it makes no room either.
+    if (budget_ != 0 && coming > budget_) coming = 0;
+    std::int32_t held = count();
+    for (std::size_t i = 0; i < entries_.size(); ++i, --held) {
+        const char* why = leaving(i, held, bytes_, coming);
+        if (!why) break;
+        CacheSlot& slot = entries_[i];
+        if (!slot.bitmap) continue;
+        bytes_ -= slot.bytes;
+        slot.bytes = 0;
+        slot.bitmap.reset();
+        slot.freed_for = why;
+    }
+}
+
+bool ImageCache::add(const std::string& path, BitMap* bitmap, const platform::FileId& id) {
     if (capacity_ == 0) {
         GW_TRACE(kModule, 2)("add( %s )--> cache not created !", path.c_str());
         return false;
     }
-    if (count_ == capacity_) {
-        CacheSlot& slot = slots_[oldest_];
-        GW_TRACE(kModule, 4)("add( %s ) cache full --> no more cached : %s", path.c_str(),
-                             slot.path.c_str());
-        slot.bitmap.reset(bitmap);
-        slot.path = path;
-        oldest_ = (oldest_ + 1) % capacity_;
-    } else {
-        GW_TRACE(kModule, 4)("add( %s ) --> %d in cache", path.c_str(), count_ + 1);
-        CacheSlot& slot = slots_[(oldest_ + count_) % capacity_];
-        slot.bitmap.reset(bitmap);
-        slot.path = path;
-        ++count_;
+    const std::int64_t size = pixel_bytes(bitmap);
+    if (budget_ != 0 && size > budget_) {
+        GW_TRACE(kModule, 4)("add( %s ) larger than the byte budget --> not cached",
+                             path.c_str());
+        return false;
     }
+    bool pushed_out = false;
+    while (!entries_.empty()) {
+        const char* why = leaving(0, count(), bytes_, size);
+        if (!why) break;
+        GW_TRACE(kModule, 4)(why, path.c_str(), entries_.front().path.c_str());
+        bytes_ -= entries_.front().bytes;
+        entries_.pop_front();
+        pushed_out = true;
+    }
+    entries_.push_back(CacheSlot{path, id, std::unique_ptr<BitMap>(bitmap), size, nullptr});
+    bytes_ += size;
+    if (!pushed_out) GW_TRACE(kModule, 4)("add( %s ) --> %d in cache", path.c_str(), count());
     return true;
 }

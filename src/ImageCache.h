@@ -1,7 +1,11 @@
-// A first-in first-out cache of fitted pictures, keyed by path.
+// A first-in first-out cache of fitted pictures, keyed by path and file identity, bounded by
+// a number of pictures and by the bytes of their pixels.
 #pragma once
 
+#include "Platform.h"
+
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -9,31 +13,49 @@ class BitMap;
 
 class ImageCache {
 public:
+    static constexpr std::int64_t kDefaultBudget = 128LL * 1024 * 1024;
+
+    // n pictures at most and the default byte budget; nothing is allocated until pictures come.
     explicit ImageCache(std::int32_t n = 0);
     ~ImageCache();
     ImageCache(const ImageCache&) = delete;
     ImageCache& operator=(const ImageCache&) = delete;
 
-    // Empties the cache and makes n slots; false (cache not created) when n < 1.
+    // Empties the cache and allows n pictures; false (cache not created) when n < 1.
     bool init(std::int32_t n);
-    // The cached picture of exactly that path, owned by the cache, valid until the next add,
-    // make_room or init; null on a miss.
-    BitMap* get(const std::string& path);
-    // Takes ownership of `bitmap` and returns true; false when the cache is not created, and the
-    // caller keeps the bitmap.
-    bool add(const std::string& path, BitMap* bitmap);
-    // When full, frees now the picture the next add will push out (its path then misses), so
-    // that a decode never holds one picture more than the cache does.
-    void make_room();
+    // Bytes of pixels the cache may hold, 0 for no byte limit; false (budget unchanged) when
+    // negative.
+    bool set_budget(std::int64_t bytes);
+    // The cached picture of exactly that path, cached while its file had identity `id`; owned
+    // by the cache, valid until the next get, add, make_room or init; null on a miss. An entry
+    // of that path with another identity (the file changed on disk) is destroyed.
+    BitMap* get(const std::string& path, const platform::FileId& id = {});
+    // Takes ownership of `bitmap` and returns true; false when the cache is not created or the
+    // picture alone is over the budget, and the caller keeps the bitmap.
+    bool add(const std::string& path, BitMap* bitmap, const platform::FileId& id = {});
+    // Frees now the pictures that an add of up to `coming` bytes will push out (their paths
+    // then miss), so that a decode never holds more than the cache may.
+    void make_room(std::int64_t coming = 0);
+
+    // Pictures held, and the bytes of their pixels.
+    std::int32_t count() const { return static_cast<std::int32_t>(entries_.size()); }
+    std::int64_t bytes() const { return bytes_; }
 
 private:
     struct CacheSlot {
         std::string path;
-        std::unique_ptr<BitMap> bitmap;
+        platform::FileId id;
+        std::unique_ptr<BitMap> bitmap; // null once make_room has freed it
+        std::int64_t bytes = 0;
+        const char* freed_for = nullptr; // the trace format of the reason it was freed early
     };
-    std::unique_ptr<CacheSlot[]> slots_;
-    std::int32_t slot_count_ = 0; // slots allocated by the last successful init
+    // The trace format of the reason entry i leaves before a picture of `coming` bytes is
+    // added, with `held` entries and `bytes` of pixels from i on; null when it stays.
+    const char* leaving(std::size_t i, std::int32_t held, std::int64_t bytes,
+                        std::int64_t coming) const;
+
+    std::deque<CacheSlot> entries_; // oldest first
     std::int32_t capacity_ = 0;
-    std::int32_t count_ = 0;
-    std::int32_t oldest_ = 0;
+    std::int64_t budget_ = kDefaultBudget;
+    std::int64_t bytes_ = 0; // of the pictures still held
 };

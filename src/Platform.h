@@ -73,5 +73,35 @@ std::int64_t monotonic_ms();
 
 // Text in UTF-8 turned into the narrow encoding that file names and the trace use here.
 std::string narrow_from_utf8(const std::string& utf8);
+// What a file is: its volume, its file number there, its size and its last write time. Two
+// identities are equal only when all four are: a file edited in place is another picture.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // in the platform's own unit
+    bool operator==(const FileId& o) const {
+        return volume == o.volume && index == o.index && size == o.size && modified == o.modified;
+    }
+    bool operator!=(const FileId& o) const { return !(*this == o); }
+};
+
+enum class Lookup { found, missing, failed };
+// Identity of what `path` names; a link at its end is followed only when `follow` is true
+// (without it, the link itself is examined). `missing` when nothing is there; `failed` with
+// the system's reason in `why` otherwise.
+Lookup file_identity(const std::string& path, bool follow, FileId& id, std::string& why);
+
+// True for a folder that belongs to the recycle bin or the system (the user's trash,
+// another volume's trash, the system's own folders), which is never shown. `id` is the
+// folder's identity when known, else null.
+bool is_reserved_folder(const std::string& path, const FolderId* id);
+
+// The last write time of an identity, in milliseconds since 1970 (UTC).
+std::int64_t modified_ms(const FileId& id);
+
+// Why the folder at `path` cannot be listed, in the system's words ("No such file or
+// directory", "Not a directory", "Permission denied", ...).
+std::string folder_problem(const std::string& path);
 
 } // namespace platform

@@ -93,6 +93,7 @@ bool ScreenSaver::read_config(const char* file_name) {
     config.get_int("delai", d_->delay, 0);
     std::int32_t cache = 0;
     d_->file_manager.setCacheSize(config.get_int("cache", cache, 0) ? cache : kDefaultCache);
+    if (config.get_int("cachemb", cache, 0)) d_->file_manager.setCacheMegabytes(cache);
 
     std::string value;
     for (const char* key : {"path", "dossier"}) {
@@ -179,9 +180,15 @@ void ScreenSaver::toggle_pause() {
 }
 
 void ScreenSaver::erase() {
-    const std::string path = d_->file_manager.currentPath();
+    std::string path;
+    platform::FileId id;
+    // With nothing on screen there is nothing the user could mean.
+    if (!d_->file_manager.currentPicture(path, id)) {
+        GW_TRACE(kModule, 3)("erase : no picture on screen");
+        return;
+    }
     GW_TRACE(kModule, 4)("erase <%s>", path.c_str());
-    d_->suppressor.add(d_->file_manager.currentPath());
+    d_->suppressor.add(path, id);
 }
 
 void ScreenSaver::suppress_all() {

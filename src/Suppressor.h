@@ -1,6 +1,8 @@
 // Marked files are deleted a fixed number of show steps later; the rest at the end.
 #pragma once
 
+#include "Platform.h"
+
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -22,7 +24,9 @@ public:
 
     // Drops the queue, restarts the step count; `eraser` is not owned and must outlive use.
     void init(std::int32_t wait_steps, Eraser* eraser);
-    void add(const std::string& path);
+    // Queues the file at `path`, which had identity `id` (a link not followed) when it was
+    // shown. A path already queued is not queued twice: its entry takes the newer identity.
+    void add(const std::string& path, const platform::FileId& id);
     // Counts one step and deletes every file whose wait is over.
     void suppress();
     // Deletes everything queued now.
@@ -32,7 +36,12 @@ private:
     struct PendingFile {
         std::string path;
         std::int32_t queued_at;
+        platform::FileId id;
     };
+    // Why the path no longer names the file that was marked; empty when it still does.
+    static std::string changed(const PendingFile& file);
+    // True when nothing is left at the path.
+    static bool gone(const std::string& path);
     std::deque<PendingFile> pending_;
     std::int32_t suppress_count_ = 0;
     std::int32_t wait_steps_ = 0;

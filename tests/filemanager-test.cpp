@@ -2,11 +2,16 @@
 #include "FileManager.h"
 #include "Pictures.h"
 #include "TestSupport.h"
+#include "Tracer.h"
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <set>
+#include <utility>
+#include <vector>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -117,6 +122,95 @@ TEST(FileIndexTest, UnreadableFolderIsSkipped) {
     manager.addPath(dir.path());
     index_all(manager);
     EXPECT_EQ(1, manager.total());
+}
+
+TEST(FileIndexTest, ConfiguredFolderThatCannotBeListedIsNamedOnceWithTheReason) {
+    TempDir dir;
+    touch(dir / "file");
+    test::make_dirs(dir / "locked");
+    ASSERT_EQ(0, chmod((dir / "locked").c_str(), 0));
+    const bool root = geteuid() == 0; // permissions do not stop root
+    const std::vector<std::pair<std::string, std::string>> reasons = {
+        {"missing", "No such file or directory"}, {"file", "Not a directory"},
+        {"locked", "Permission denied"}};
+    TraceFile trace;
+    Tracer::instance().all_module_level(1);
+    FileManager manager;
+    for (const auto& r : reasons) manager.addPath(dir / r.first);
+    index_all(manager);
+    Tracer::instance().all_module_level(4);
+    for (const auto& r : reasons)
+        EXPECT_EQ(root && r.first == "locked" ? 0 : 1,
+                  trace.count("constructPath : cannot list <" + (dir / r.first) + "> (" +
+                              r.second + ")"));
+    EXPECT_EQ(root ? 2 : 3, trace.count("cannot list"));
+}
+
+TEST(FileIndexTest, TrashAndSystemFoldersAreNeverIndexed) {
+    TempDir dir;
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    const std::string trash = dir / "data/Trash", lib = dir / "lib";
+    // Every folder holds one file; only lib and lib/.Trash-x ("x" is no user number) count.
+    for (const std::string& folder : {trash + "/files/f", lib + "/.Trash/1000",
+                                      lib + "/.Trash-1000/files", lib + "/.Trash-x"}) {
+        test::make_dirs(folder);
+        touch(folder + "/p.jpg");
+    }
+    touch(lib + "/p.jpg");
+    ASSERT_EQ(0, symlink(trash.c_str(), (lib + "/bin").c_str()));
+    TraceFile trace;
+    FileManager manager;
+    for (const std::string& folder : {lib, trash, trash + "/files"}) manager.addPath(folder);
+    index_all(manager);
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(2, manager.total());
+    for (const std::string& passed :
+         {lib + "/.Trash", lib + "/.Trash-1000", lib + "/bin", trash, trash + "/files"})
+        EXPECT_EQ(1, trace.count("constructPath : <" + passed +
+                                 "> passed over (trash or system folder)"))
+            << passed;
+}
+
+// A step that tries many files of one folder must not list the folder for each of them.
+TEST(FileIndexTest, FolderListingIsKeptWhileTheFolderIsUnchanged) {
+    const std::int64_t now = std::time(nullptr);
+    test::FakeClock clock(now, 0);
+    TempDir dir;
+    const std::string f = dir / "f";
+    test::make_dirs(f);
+    touch(f + "/a");
+    FileManager manager;
+    manager.addPath(f);
+    index_all(manager);
+    // A rename that leaves the folder's last write time at `written`: what two changes within
+    // one tick of the file system's clock look like.
+    const auto rename_quietly = [&](const char* from, const char* to, std::int64_t written) {
+        ASSERT_EQ(0, rename((f + "/" + from).c_str(), (f + "/" + to).c_str()));
+        test::set_modified(f, written);
+    };
+    // Written just now: kept for the step only, until it is found unchanged 2 s on.
+    test::set_modified(f, now);
+    EXPECT_EQ(f + "/a", manager.pathFromIndex(0));
+    rename_quietly("a", "b", now);
+    EXPECT_EQ(f + "/b", manager.pathFromIndex(0));
+    clock.advance(2000);
+    EXPECT_EQ(f + "/b", manager.pathFromIndex(0));
+    rename_quietly("b", "c", now);
+    EXPECT_EQ(f + "/b", manager.pathFromIndex(0)) << "unchanged 2 s on: kept";
+
+    // A folder written long ago is kept at once, until its time or its identity changes.
+    rename_quietly("c", "d", now - 60);
+    EXPECT_EQ(f + "/d", manager.pathFromIndex(0));
+    rename_quietly("d", "e", now - 60);
+    EXPECT_EQ(f + "/d", manager.pathFromIndex(0));
+    rename_quietly("e", "f", now - 59);
+    EXPECT_EQ(f + "/f", manager.pathFromIndex(0));
+    test::make_dirs(dir / "g");
+    touch(dir / "g/g");
+    ASSERT_EQ(0, rename(f.c_str(), (dir / "old").c_str()));
+    ASSERT_EQ(0, rename((dir / "g").c_str(), f.c_str()));
+    test::set_modified(f, now - 59);
+    EXPECT_EQ(f + "/g", manager.pathFromIndex(0));
 }
 
 class FileManagerTest : public testing::Test {
@@ -257,6 +351,52 @@ TEST_F(FileManagerTest, VanishedFolderGivesNoPictureAndNoCrash) {
     std::filesystem::remove_all(dir / "gone");
     EXPECT_EQ("", next_path());
     EXPECT_EQ("", next_path());
+}
+
+TEST_F(FileManagerTest, APictureReplacedOnDiskIsDecodedAgain) {
+    const std::string only = picture("only.png", 40, 30);
+    start();
+    std::string path;
+    BitMap* first = manager.nextImage(160, 120, path);
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(160, first->width());
+    // Another picture under the same name, as a copy or an editor leaves it.
+    ASSERT_TRUE(pictures::write(dir / "new.png", 30, 40, pictures::Format::Png));
+    ASSERT_EQ(0, rename((dir / "new.png").c_str(), only.c_str()));
+    ASSERT_TRUE(manager.rewindToCurrent());
+    BitMap* second = manager.nextImage(160, 120, path);
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(90, second->width());
+    EXPECT_TRUE(trace.contains("get( " + only + " ) changed on disk"));
+    // What Delete would mark is the new file; unchanged, it comes from the cache.
+    platform::FileId id;
+    ASSERT_TRUE(manager.currentPicture(path, id));
+    EXPECT_EQ(test::identity(only), id);
+    ASSERT_TRUE(manager.rewindToCurrent());
+    EXPECT_EQ(second, manager.nextImage(160, 120, path));
+}
+
+TEST_F(FileManagerTest, SteppingBackShowsTheSamePicturesAfterTheyLeftTheCache) {
+    // Each picture fits 640 x 480 at a width of its own, and takes up to 0.9 MiB there.
+    for (int i = 0; i < 4; ++i) picture("p" + std::to_string(i) + ".png", 20 + 10 * i, 30);
+    EXPECT_TRUE(manager.setCacheMegabytes(1));
+    start();
+    std::vector<std::pair<std::string, int>> shown;
+    for (int i = 0; i < 4; ++i) {
+        std::string path;
+        BitMap* bitmap = manager.nextImage(640, 480, path);
+        ASSERT_NE(nullptr, bitmap);
+        shown.emplace_back(path, bitmap->width());
+    }
+    for (int back = 2; back >= 0; --back) {
+        ASSERT_TRUE(manager.rewindToPrevious());
+        std::string path;
+        BitMap* bitmap = manager.nextImage(640, 480, path);
+        ASSERT_NE(nullptr, bitmap);
+        EXPECT_EQ(shown[back], std::make_pair(path, bitmap->width()));
+        EXPECT_TRUE(trace.contains("get( " + path + " ) not in cache"));
+    }
+    EXPECT_GE(trace.count("over the byte budget --> no more cached"), 5);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -162,6 +164,67 @@ TEST(ImageCache, EachLineHasItsLevel) {
     EXPECT_FALSE(trace.contains("quiet"));
     EXPECT_TRUE(trace.contains("init( -1 )---> failure !"));
     EXPECT_FALSE(trace.contains("init( -2 )"));
+}
+
+// A picture decoded from `file` and fitted to width x height.
+BitMap* fitted(const std::string& file, int width, int height) {
+    auto* bitmap = new BitMap;
+    bitmap->set_window_size(width, height);
+    EXPECT_TRUE(bitmap->load(file));
+    return bitmap;
+}
+
+TEST(ImageCache, ByteBudgetPushesOutTheOldestFirst) {
+    test::TraceFile trace;
+    test::TempDir dir;
+    ASSERT_TRUE(pictures::write(dir / "p.png", 40, 30, pictures::Format::Png));
+    constexpr std::int64_t kFrame = 240 * 60; // 80 x 60 pixels, rows of 240 bytes
+    ImageCache cache(32);
+    EXPECT_FALSE(cache.set_budget(-1));
+    ASSERT_TRUE(cache.set_budget(3 * kFrame));
+    for (int i = 1; i <= 4; ++i)
+        ASSERT_TRUE(cache.add("b" + std::to_string(i), fitted(dir / "p.png", 80, 60)));
+    EXPECT_TRUE(trace.contains("add( b3 ) --> 3 in cache"));
+    EXPECT_TRUE(trace.contains("add( b4 ) over the byte budget --> no more cached : b1"));
+    EXPECT_EQ(3 * kFrame, cache.bytes());
+
+    // A picture over the whole budget is not kept; the caller keeps it.
+    std::unique_ptr<BitMap> large(fitted(dir / "p.png", 160, 120));
+    EXPECT_FALSE(cache.add("large", large.get()));
+    EXPECT_EQ(3 * kFrame, cache.bytes());
+
+    // 0: the count alone, as without a budget.
+    ASSERT_TRUE(cache.set_budget(0));
+    ASSERT_TRUE(cache.add("large", large.release()));
+    EXPECT_EQ(4, cache.count());
+}
+
+// The fitted frames of a 3840 x 2160 screen take 18.7 MB each.
+TEST(ImageCache, UltraHdFramesKeepToTheDefaultBudgetAndHugeCountsCostNothing) {
+    test::TempDir dir;
+    ASSERT_TRUE(pictures::write(dir / "p.png", 40, 30, pictures::Format::Png));
+    ImageCache cache(32);
+    for (int i = 0; i < 9; ++i) {
+        cache.make_room(3840LL * 3 * 2160);
+        ASSERT_TRUE(cache.add("u" + std::to_string(i), fitted(dir / "p.png", 3840, 2160)));
+        EXPECT_LE(cache.bytes(), ImageCache::kDefaultBudget);
+    }
+    EXPECT_EQ(6, cache.count());
+
+    // Nothing is set aside for pictures that have not come.
+    const auto resident_kib = [] {
+        long pages = 0, resident = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm && std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        if (statm) std::fclose(statm);
+        return resident * 4;
+    };
+    const long before = resident_kib();
+    ImageCache huge(2147483647);
+    ASSERT_TRUE(huge.init(100000000));
+    EXPECT_LT(resident_kib() - before, 1024);
+    ASSERT_TRUE(huge.add("one", new BitMap));
+    EXPECT_NE(nullptr, huge.get("one"));
 }
 
 } // namespace

@@ -86,13 +86,14 @@ protected:
 };
 
 TEST_F(ScreenSaverTest, ReadsEveryKeyInItsOrder) {
-    ASSERT_TRUE(configure("trace 4\nsmall false\ndelai 3000ms\ncache 64x\n"
+    ASSERT_TRUE(configure("trace 4\nsmall false\ndelai 3000ms\ncache 64x\ncachemb 48\n"
                           "dossier D1\ndossier D2\npath P1\n"
                           "sauf s1\nexclude e1\nsauf s2\n"));
     EXPECT_TRUE(saver.is_small());
     const std::string text = trace();
     EXPECT_NE(std::string::npos, text.find("read config from <" + (dir / "Glimmerwall.cfg") + ">"));
     EXPECT_NE(std::string::npos, text.find("init( 32 )"));
+    EXPECT_NE(std::string::npos, text.find("set_budget( 48 MiB )"));
     const auto at = [&](const std::string& s) { return text.find(s); };
     EXPECT_LT(at("addPath : add <P1>"), at("addPath : add <D1>"));
     EXPECT_LT(at("addPath : add <D1>"), at("addPath : add <D2>"));
@@ -217,13 +218,15 @@ TEST_F(ScreenSaverTest, PrevShowsThePictureBefore) {
 TEST_F(ScreenSaverTest, NoPictureDrawsTheEmptyScreenAndCounts) {
     ASSERT_TRUE(configure("path " + (dir / "nothing") + "\n"));
     connect();
-    saver.erase(); // nothing on screen: the empty path is queued and refused later
+    saver.erase(); // nothing on screen: nothing is marked
     for (int i = 0; i < 6; ++i) saver.next(true);
     ASSERT_EQ(6u, display.draws.size());
     EXPECT_FALSE(display.draws[0].image);
     EXPECT_EQ("", display.draws[0].caption);
     EXPECT_TRUE(traced("next( forced ) [5:0ms]"));
-    EXPECT_EQ(std::vector<std::string>{""}, display.deletes);
+    saver.suppress_all();
+    EXPECT_TRUE(display.deletes.empty());
+    EXPECT_TRUE(traced("erase : no picture on screen"));
 }
 
 TEST_F(ScreenSaverTest, MarkedFileIsDeletedAtTheFifthStepOrAtTheEnd) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -186,5 +187,77 @@ std::int64_t monotonic_ms() {
 }
 
 std::string narrow_from_utf8(const std::string& utf8) { return utf8; }
+Lookup file_identity(const std::string& path, bool follow, FileId& id, std::string& why) {
+    struct stat st;
+    const int result = follow ? stat(path.c_str(), &st) : lstat(path.c_str(), &st);
+    if (result != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return Lookup::missing;
+        why = std::strerror(errno);
+        return Lookup::failed;
+    }
+    id.volume = static_cast<std::uint64_t>(st.st_dev);
+    id.index = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::uint64_t>(st.st_size);
+    id.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return Lookup::found;
+}
+
+std::int64_t modified_ms(const FileId& id) { return id.modified / 1000000; }
+
+namespace {
+
+// ".Trash" (a volume's shared trash) or ".Trash-" and a user number (a user's trash on a
+// volume that is not the home one).
+bool is_volume_trash_name(const std::string& name) {
+    if (name == ".Trash") return true;
+    static const std::string prefix = ".Trash-";
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
+    return true;
+}
+
+std::string home_trash() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/') return std::string(data) + "/Trash";
+    const std::string home = home_folder();
+    return home.empty() ? std::string() : home + "/.local/share/Trash";
+}
+
+} // namespace
+
+bool is_reserved_folder(const std::string& path, const FolderId* id) {
+    std::size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos) return false;
+    const std::size_t slash = path.rfind('/', end);
+    const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+    if (is_volume_trash_name(path.substr(begin, end + 1 - begin))) return true;
+    // The home trash is found by identity: a configured folder may reach it by another name.
+    // So is the folder in it that holds the deleted files themselves.
+    const std::string trash = home_trash();
+    if (trash.empty()) return false;
+    FolderId own;
+    if (!id) {
+        if (!folder_id(path, own)) return false;
+        id = &own;
+    }
+    for (const std::string& reserved : {trash, trash + "/files"}) {
+        FolderId reserved_id;
+        if (folder_id(reserved, reserved_id) && id->volume == reserved_id.volume &&
+            id->index == reserved_id.index)
+            return true;
+    }
+    return false;
+}
+
+std::string folder_problem(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return std::strerror(errno);
+    closedir(dir);
+    return "the listing failed";
+}
 
 } // namespace platform

@@ -208,4 +208,87 @@ std::string narrow_from_utf8(const std::string& utf8) {
     return narrow;
 }
 
+namespace {
+
+// The system's text for an error code, without its closing period and line break.
+std::string system_message(DWORD code) {
+    char buffer[256];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, buffer, sizeof buffer, nullptr);
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                          buffer[length - 1] == '.' || buffer[length - 1] == ' '))
+        --length;
+    if (length == 0) return "error " + std::to_string(static_cast<unsigned long>(code));
+    return std::string(buffer, length);
+}
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_ignoring_case(const std::string& a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i)
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+    return i == a.size() && b[i] == '\0';
+}
+
+} // namespace
+
+Lookup file_identity(const std::string& path, bool follow, FileId& id, std::string& why) {
+    // Backup semantics opens folders too; without following, a link or junction is opened
+    // itself rather than what it leads to.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Lookup::missing;
+        why = system_message(error);
+        return Lookup::failed;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    // A device reached through a reserved name (aux, com1, ...) is no file of ours.
+    const bool on_disk = GetFileType(handle) == FILE_TYPE_DISK;
+    const bool ok = on_disk && GetFileInformationByHandle(handle, &info) != FALSE;
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    if (!ok) {
+        why = on_disk ? system_message(error) : "not a file on disk";
+        return Lookup::failed;
+    }
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    id.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    id.modified = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+        info.ftLastWriteTime.dwLowDateTime);
+    return Lookup::found;
+}
+
+std::int64_t modified_ms(const FileId& id) {
+    return (id.modified - static_cast<std::int64_t>(kEpochTicks)) / 10000;
+}
+
+bool is_reserved_folder(const std::string& path, const FolderId*) {
+    const std::size_t end = path.find_last_not_of("\\/");
+    if (end == std::string::npos) return false;
+    const std::size_t cut = path.find_last_of("\\/:", end);
+    const std::string name = path.substr(cut == std::string::npos ? 0 : cut + 1,
+                                         end + 1 - (cut == std::string::npos ? 0 : cut + 1));
+    return same_ignoring_case(name, "$RECYCLE.BIN") || same_ignoring_case(name, "RECYCLER") ||
+           same_ignoring_case(name, "System Volume Information");
+}
+
+std::string folder_problem(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return system_message(GetLastError());
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return system_message(ERROR_DIRECTORY);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileExA((path + "\\*.*").c_str(), FindExInfoBasic, &entry,
+                                   FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return system_message(GetLastError());
+    FindClose(find);
+    return "the listing failed";
+}
+
 } // namespace platform

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -108,6 +110,26 @@ int positive_setting(const char* name, int fallback) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     return *end == '\0' && value > 0 && value < INT_MAX ? static_cast<int>(value) : fallback;
+}
+
+} // namespace test
+
+namespace test {
+
+platform::FileId identity(const std::string& path) {
+    platform::FileId id;
+    std::string why;
+    if (platform::file_identity(path, false, id, why) != platform::Lookup::found) return {};
+    return id;
+}
+
+void set_modified(const std::string& path, std::int64_t seconds) {
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(seconds);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+        throw std::runtime_error("utimensat failed on " + path);
 }
 
 } // namespace test

@@ -58,3 +58,14 @@ private:
 };
 
 } // namespace test
+
+#include "Platform.h"
+
+namespace test {
+
+// The identity of what `path` names itself (a link not followed); all zero when nothing is there.
+platform::FileId identity(const std::string& path);
+// Sets the last write time of `path` (a link followed) to `seconds` since 1970, nanoseconds 0.
+void set_modified(const std::string& path, std::int64_t seconds);
+
+} // namespace test
