@@ -134,13 +134,9 @@ SDL_Window* create_screen_window(bool small) {
     g_cursor_reference_y = y;
     g_cursor_reference_set = true;
 
-    if (small) {
-        SDL_SetWindowPosition(window, width - 403, 3);
-        SDL_SetWindowSize(window, 400, 200);
-    } else {
-        SDL_SetWindowPosition(window, 0, 0);
-        SDL_SetWindowSize(window, width, height);
-    }
+    const shell::WindowRect place = shell::window_rect(width, height, small);
+    SDL_SetWindowPosition(window, place.x, place.y);
+    SDL_SetWindowSize(window, place.width, place.height);
     SDL_ShowWindow(window);
     SDL_RaiseWindow(window);
     // X gives the keyboard only to a mapped window, so the focus follows the showing.

@@ -276,7 +276,7 @@ void run_event_loop(WindowManager& display) {
 }
 
 int fail(const std::string& why) {
-    GW_TRACE(kModule, 1)("create_screen_window : no window (%s)", why.c_str());
+    shell::trace_no_window("create_screen_window", why);
     std::fprintf(stderr, "glimmerwall: cannot open the screen window: %s\n", why.c_str());
     SDL_Quit();
     return 1;

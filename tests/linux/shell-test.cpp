@@ -144,6 +144,26 @@ TEST(ShellPieces, NoImageTextAndPosition) {
     }
 }
 
+TEST(ShellPieces, WindowPlaceAndCaptionHeight) {
+    struct Case {
+        std::int32_t width, height;
+        bool small;
+        std::int32_t x, y, w, h;
+    };
+    const Case cases[] = {{1920, 1080, false, 0, 0, 1920, 1080},
+                          {1920, 1080, true, 1517, 3, 400, 200},
+                          {3840, 1080, true, 3437, 3, 400, 200}};
+    for (const Case& c : cases) {
+        const shell::WindowRect r = shell::window_rect(c.width, c.height, c.small);
+        EXPECT_EQ(c.x, r.x) << c.width << (c.small ? " small" : "");
+        EXPECT_EQ(c.y, r.y);
+        EXPECT_EQ(c.w, r.width);
+        EXPECT_EQ(c.h, r.height);
+    }
+    const std::int32_t heights[][2] = {{200, 12}, {779, 12}, {780, 13}, {1080, 18}, {1200, 20}};
+    for (const auto& h : heights) EXPECT_EQ(h[1], shell::caption_height(h[0])) << h[0];
+}
+
 TEST(ShellPieces, ProgramFolderAndCommandLine) {
     std::string folder = "unchanged";
     EXPECT_TRUE(shell::program_folder("/opt/show/bin/glimmerwall", folder));
