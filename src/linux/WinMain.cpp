@@ -5,6 +5,7 @@
 #include "Shell.h"
 #include "TickPlan.h"
 #include "Tracer.h"
+#include "UserFolders.h"
 #include "WindowManager.h"
 
 #include <SDL.h>
@@ -138,20 +139,6 @@ std::string executable_path(const std::string& argument0) {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
     if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size() - 1) return argument0;
     return std::string(buffer.data(), static_cast<std::size_t>(n));
-}
-
-// The per-user place of the configuration, tried after the program's folder and its parent.
-std::string user_config_file() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string folder;
-    if (xdg && xdg[0] == '/') {
-        folder = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') return {};
-        folder = std::string(home) + "/.config";
-    }
-    return folder + "/glimmerwall/Glimmerwall.cfg";
 }
 
 // SDL falls back on drivers that show nothing (offscreen, dummy): only a named one is taken.
@@ -297,7 +284,7 @@ int main(int argc, char** argv) {
     const std::string argument0 = argc > 0 && argv[0] ? argv[0] : "";
 
     shell::enter_program_folder(executable_path(argument0));
-    shell::read_configuration(g_screen_saver, user_config_file());
+    shell::read_configuration(g_screen_saver, platform::user_config_file());
     shell::trace_start(__DATE__, __TIME__, shell::join_arguments(argc, argv), argument0);
 
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
