@@ -4,12 +4,51 @@
 #include "ScreenSaver.h"
 #include "Tracer.h"
 
+#include <cstring>
+
 namespace {
 const std::int32_t kModule = Tracer::register_module("WinMain");
 const char kConfigName[] = "Glimmerwall.cfg";
 } // namespace
 
 namespace shell {
+
+const char32_t kNoImageSymbols[kNoImageSymbolCount] = {U'\u2620', U'\u2622', U'\u2623', U'\u2639',
+                                                       U'\u2603'};
+
+WindowRect window_rect(std::int32_t width, std::int32_t height, bool small) {
+    if (small) return {width - 403, 3, 400, 200};
+    return {0, 0, width, height};
+}
+
+int caption_height(std::int32_t window_height) {
+    return window_height / 60 > 12 ? window_height / 60 : 12;
+}
+
+void trace_drawn(const std::string& caption) {
+    GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
+}
+
+void trace_no_image() { GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : no image"); }
+
+bool deletion_refused(const char* path) {
+    if (!path || path[0] == '\0') return !refuse_deletion("", "empty path");
+    if (std::strlen(path) >= kPathLimit) return !refuse_deletion(path, "path too long");
+    return false;
+}
+
+bool refuse_deletion(const char* path, const char* why) {
+    GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
+    return false;
+}
+
+void trace_deleted(const char* path) {
+    GW_TRACE(kModule, 3)("WindowManager::delete_file : <%s> deleted", path);
+}
+
+void trace_no_window(const char* function, const std::string& why) {
+    GW_TRACE(kModule, 1)("%s : no window (%s)", function, why.c_str());
+}
 
 bool program_folder(const std::string& argument0, std::string& folder) {
     // '/' separates on Windows too; on POSIX the platform separator is '/' itself.
@@ -62,10 +101,7 @@ int rand() {
     return generator.next();
 }
 
-char32_t no_image_symbol() {
-    static const char32_t symbols[5] = {U'\u2620', U'\u2622', U'\u2623', U'\u2639', U'\u2603'};
-    return symbols[rand() % 5];
-}
+char32_t no_image_symbol() { return kNoImageSymbols[rand() % kNoImageSymbolCount]; }
 
 std::string no_image_text(char32_t symbol) {
     std::string text = "Pas d'image ";

@@ -1,12 +1,55 @@
-// Portable pieces of the two desktop shells: start-up steps, the no-image choice, input rules.
+// Portable pieces of the two desktop shells: start-up steps, the window's place, drawing and
+// deletion rules, the no-image choice, input rules. Each rule that both shells follow lives here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 class ScreenSaver;
 
 namespace shell {
+
+// The period of the timer that drives the controller's steps, in milliseconds.
+constexpr std::uint32_t kTimerPeriodMs = 20;
+
+// A window's place and size on the screen, in pixels.
+struct WindowRect {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+// The show's window on a screen of `width` x `height`: all of it from (0, 0), or in small mode
+// 400 x 200 with its right edge and its top 3 pixels inside the screen's.
+WindowRect window_rect(std::int32_t width, std::int32_t height, bool small);
+
+// Height in pixels of the caption font for a window `window_height` pixels high: 1/60 of it,
+// never under 12.
+int caption_height(std::int32_t window_height);
+// Text colour of the caption and the no-image line, drawn on black.
+struct Colour {
+    std::uint8_t red, green, blue;
+};
+constexpr Colour kTextColour = {255, 240, 240};
+// Left (or top) of a picture `inner` pixels wide centred in `outer`: an odd difference leaves
+// the extra pixel right (or below).
+inline std::int32_t centred(std::int32_t outer, std::int32_t inner) { return (outer - inner) / 2; }
+// The level 3 lines of a drawn picture (with its caption) and of the no-image screen.
+void trace_drawn(const std::string& caption);
+void trace_no_image();
+
+// Longest path a deletion takes: the Windows shell's 1024-byte file list needs the path and
+// two zero bytes, and both shells refuse alike.
+constexpr std::size_t kPathLimit = 1023;
+// True, with the level 1 line, for a path no deletion may take: empty or too long.
+bool deletion_refused(const char* path);
+// The level 1 line of a deletion refused or failed for `why`; returns false.
+bool refuse_deletion(const char* path, const char* why);
+// The level 3 line of a deleted file.
+void trace_deleted(const char* path);
+// The level 1 line of a window that could not be made by `function`, for `why`.
+void trace_no_window(const char* function, const std::string& why);
 
 // Argument 0 cut at its last separator ('/' or the platform's); a root keeps its separator
 // ("/", "C:\" for a drive). False (folder untouched) when there is none.
@@ -35,7 +78,10 @@ private:
 // The program's one generator, never seeded; only the no-image screen draws from it.
 int rand();
 
-// One of the five no-image symbols (U+2620, U+2622, U+2623, U+2639, U+2603), drawn by rand().
+// The five no-image symbols: skull and crossbones, radioactive, biohazard, frowning face, snowman.
+constexpr int kNoImageSymbolCount = 5;
+extern const char32_t kNoImageSymbols[kNoImageSymbolCount];
+// One of the five no-image symbols, drawn by rand().
 char32_t no_image_symbol();
 // "Pas d'image " followed by the symbol, in UTF-8.
 std::string no_image_text(char32_t symbol);

@@ -1,5 +1,6 @@
 // POSIX side of the platform seam.
 #include "Platform.h"
+#include "UserFolders.h"
 
 #include <cerrno>
 #include <climits>
@@ -53,6 +54,15 @@ std::string home_folder() {
     if (const struct passwd* pw = getpwuid(getuid()))
         if (pw->pw_dir && pw->pw_dir[0] == '/') return pw->pw_dir;
     return {};
+}
+
+// A per-user base folder of the XDG layout: the variable when it holds an absolute path (a
+// relative one is to be ignored), else `under_home` in the home folder; empty without either.
+std::string user_folder(const char* variable, const char* under_home) {
+    const char* named = std::getenv(variable);
+    if (named && named[0] == '/') return named;
+    const std::string home = home_folder();
+    return home.empty() ? std::string() : home + "/" + under_home;
 }
 
 bool make_folders(const std::string& path) {
@@ -166,18 +176,16 @@ std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure)
 
 std::string trace_file_path() {
     // A per-user folder: a fixed name in a shared folder could be planted as a link.
-    std::string state;
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    if (xdg && xdg[0] == '/') {
-        state = xdg;
-    } else {
-        std::string home = home_folder();
-        if (home.empty()) return {};
-        state = home + "/.local/state";
-    }
-    std::string folder = state + "/glimmerwall";
+    const std::string state = user_folder("XDG_STATE_HOME", ".local/state");
+    if (state.empty()) return {};
+    const std::string folder = state + "/glimmerwall";
     if (!make_folders(folder)) return {};
     return folder + "/Glimmerwall.txt";
+}
+
+std::string user_config_file() {
+    const std::string config = user_folder("XDG_CONFIG_HOME", ".config");
+    return config.empty() ? std::string() : config + "/glimmerwall/Glimmerwall.cfg";
 }
 
 std::int64_t monotonic_ms() {

@@ -13,18 +13,8 @@
 namespace {
 const std::int32_t kModule = Tracer::register_module("WinMain");
 
-SDL_Window* g_window = nullptr;
-Uint32 g_timer_event_type = 0;
-bool g_quit = false;
-bool g_saver = false;
-Window g_host = 0;
+// Xlib's error handlers take no context: what they need is kept here.
 void (*g_on_display_lost)() = nullptr;
-
-std::int32_t g_cursor_reference_x = 0;
-std::int32_t g_cursor_reference_y = 0;
-bool g_cursor_reference_set = false;
-
-void post_quit() { g_quit = true; }
 
 shell::Key key_of(const SDL_KeyboardEvent& key) {
     const SDL_Keycode code = key.keysym.sym;
@@ -60,25 +50,6 @@ void screen_size(int& width, int& height) {
     height = all.h;
 }
 
-bool mouse_ends(const SDL_MouseMotionEvent& motion) {
-    // The window's position plus the event's: SDL's global query can lag behind the server
-    // when the pointer is moved by another client.
-    int left = 0;
-    int top = 0;
-    if (g_window) SDL_GetWindowPosition(g_window, &left, &top);
-    return g_cursor_reference_set &&
-           shell::mouse_moved_away(g_cursor_reference_x, g_cursor_reference_y, left + motion.x,
-                                   top + motion.y);
-}
-
-bool host_destroyed(const SDL_Event& event) {
-    if (event.type != SDL_SYSWMEVENT || !event.syswm.msg ||
-        event.syswm.msg->subsystem != SDL_SYSWM_X11)
-        return false;
-    const XEvent& x = event.syswm.msg->msg.x11.event;
-    return x.type == DestroyNotify && x.xdestroywindow.window == g_host;
-}
-
 Display* x_display_of(SDL_Window* window) {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
@@ -109,130 +80,117 @@ int on_x_io_error(Display*) {
 
 bool probe_multiple_monitors() { return SDL_GetNumVideoDisplays() > 1; }
 
-SDL_Window* create_screen_window(bool small) {
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
-    if (g_timer_event_type == 0) g_timer_event_type = SDL_RegisterEvents(1);
+void watch_display(void (*on_lost)()) {
+    g_on_display_lost = on_lost;
+    XSetIOErrorHandler(on_x_io_error);
+}
+
+bool ScreenWindow::create(bool small) {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
 
     int width = 0;
     int height = 0;
     screen_size(width, height);
     if (width <= 0 || height <= 0) {
         SDL_SetError("no display to cover");
-        return nullptr;
+        return false;
     }
 
     const Uint32 flags =
         SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR;
     SDL_Window* window = SDL_CreateWindow("Glimmerwall", 0, 0, width, height, flags);
-    if (!window) return nullptr;
-    g_window = window;
+    if (!window) return false;
+    window_ = window;
 
     int x = 0;
     int y = 0;
     SDL_GetGlobalMouseState(&x, &y);
-    g_cursor_reference_x = x;
-    g_cursor_reference_y = y;
-    g_cursor_reference_set = true;
+    cursor_reference_x_ = x;
+    cursor_reference_y_ = y;
+    cursor_reference_set_ = true;
 
-    if (small) {
-        SDL_SetWindowPosition(window, width - 403, 3);
-        SDL_SetWindowSize(window, 400, 200);
-    } else {
-        SDL_SetWindowPosition(window, 0, 0);
-        SDL_SetWindowSize(window, width, height);
-    }
+    const shell::WindowRect place = shell::window_rect(width, height, small);
+    SDL_SetWindowPosition(window, place.x, place.y);
+    SDL_SetWindowSize(window, place.width, place.height);
     SDL_ShowWindow(window);
     SDL_RaiseWindow(window);
     // X gives the keyboard only to a mapped window, so the focus follows the showing.
     SDL_SetWindowInputFocus(window);
-    return window;
+    return true;
 }
 
-SDL_Window* create_saver_window(unsigned long host) {
+bool ScreenWindow::create_in_host(unsigned long host) {
     // A host's window is an X window whatever driver the environment names.
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
-    if (g_timer_event_type == 0) g_timer_event_type = SDL_RegisterEvents(1);
-    g_saver = true;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    saver_ = true;
     if (host == 0) {
         Display* display = XOpenDisplay(nullptr);
         if (!display) {
             SDL_SetError("cannot reach the X display");
-            return nullptr;
+            return false;
         }
         host = static_cast<unsigned long>(DefaultRootWindow(display));
         XCloseDisplay(display);
     }
     XSetErrorHandler(on_x_error);
     SDL_Window* window = SDL_CreateWindowFrom(reinterpret_cast<const void*>(host));
-    if (!window) return nullptr;
-    g_window = window;
-    g_host = static_cast<Window>(host);
+    if (!window) return false;
+    window_ = window;
+    host_ = host;
     // Its size changes and its end reach the loop; what else the host selected stays.
     if (Display* display = x_display_of(window)) {
+        const Window x_host = static_cast<Window>(host);
         XWindowAttributes attributes;
         long mask = StructureNotifyMask | ExposureMask;
-        if (XGetWindowAttributes(display, g_host, &attributes))
+        if (XGetWindowAttributes(display, x_host, &attributes))
             mask |= attributes.your_event_mask;
-        XSelectInput(display, g_host, mask);
+        XSelectInput(display, x_host, mask);
         XFlush(display);
     }
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
-    return window;
+    return true;
 }
 
-bool saver_mode() { return g_saver; }
-
-int x_event_descriptor() {
-    Display* display = g_window ? x_display_of(g_window) : nullptr;
+int ScreenWindow::x_event_descriptor() const {
+    Display* display = window_ ? x_display_of(window_) : nullptr;
     return display ? ConnectionNumber(display) : -1;
 }
 
-void watch_display(void (*on_lost)()) {
-    g_on_display_lost = on_lost;
-    XSetIOErrorHandler(on_x_io_error);
+bool ScreenWindow::mouse_ends(const SDL_MouseMotionEvent& motion) const {
+    // The window's position plus the event's: SDL's global query can lag behind the server
+    // when the pointer is moved by another client.
+    int left = 0;
+    int top = 0;
+    if (window_) SDL_GetWindowPosition(window_, &left, &top);
+    return cursor_reference_set_ &&
+           shell::mouse_moved_away(cursor_reference_x_, cursor_reference_y_, left + motion.x,
+                                   top + motion.y);
 }
 
-SDL_Event timer_event() {
-    SDL_Event event;
-    SDL_zero(event);
-    event.type = g_timer_event_type;
-    event.user.timestamp = SDL_GetTicks();
-    return event;
+bool ScreenWindow::host_destroyed(const SDL_Event& event) const {
+    if (event.type != SDL_SYSWMEVENT || !event.syswm.msg ||
+        event.syswm.msg->subsystem != SDL_SYSWM_X11)
+        return false;
+    const XEvent& x = event.syswm.msg->msg.x11.event;
+    return x.type == DestroyNotify && x.xdestroywindow.window == static_cast<Window>(host_);
 }
 
-bool screen_window_quit() { return g_quit; }
-
-void screen_window_proc(const SDL_Event& event) {
-    if (event.type == g_timer_event_type && g_timer_event_type != 0) {
-        g_screen_saver.next(false);
-        return;
-    }
-    if (g_saver) {
+void ScreenWindow::handle(ScreenSaver& controller, const SDL_Event& event) {
+    if (saver_) {
         // The host owns keyboard and mouse; only its window's end concerns the show.
-        if (host_destroyed(event)) post_quit();
+        if (host_destroyed(event)) ended_ = true;
         return;
     }
-    switch (event.type) {
-    case SDL_KEYDOWN:
-        if (!shell::on_key(g_screen_saver, key_of(event.key))) post_quit();
-        break;
-    case SDL_MOUSEMOTION:
-        if (mouse_ends(event.motion)) post_quit();
-        break;
-    case SDL_WINDOWEVENT:
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) post_quit();
-        break;
-    case SDL_QUIT:
-        post_quit();
-        break;
-    default:
-        break;
+    if (event.type == SDL_KEYDOWN) {
+        if (!shell::on_key(controller, key_of(event.key))) ended_ = true;
+        return;
     }
+    if (ends_show(event)) ended_ = true;
 }
 
-bool ends_show(const SDL_Event& event) {
-    if (g_saver) return host_destroyed(event);
+bool ScreenWindow::ends_show(const SDL_Event& event) const {
+    if (saver_) return host_destroyed(event);
     switch (event.type) {
     case SDL_KEYDOWN: return key_of(event.key) == shell::Key::Other;
     case SDL_MOUSEMOTION: return mouse_ends(event.motion);
@@ -242,8 +200,8 @@ bool ends_show(const SDL_Event& event) {
     }
 }
 
-bool is_step_key(const SDL_Event& event, bool& repeat) {
-    if (g_saver || event.type != SDL_KEYDOWN) return false;
+bool ScreenWindow::is_step_key(const SDL_Event& event, bool& repeat) const {
+    if (saver_ || event.type != SDL_KEYDOWN) return false;
     const shell::Key key = key_of(event.key);
     repeat = event.key.repeat != 0;
     return key == shell::Key::Space || key == shell::Key::Left || key == shell::Key::Right;

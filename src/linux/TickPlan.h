@@ -1,12 +1,14 @@
 // When the Linux event loop runs the controller's timer step next.
 #pragma once
 
+#include "Shell.h"
+
 #include <cstdint>
 
 namespace tick_plan {
 
 // The timer's period, in milliseconds.
-constexpr std::uint64_t kPeriodMs = 20;
+constexpr std::uint64_t kPeriodMs = shell::kTimerPeriodMs;
 // No timer step is ever due: wait for events only.
 constexpr std::uint64_t kNever = UINT64_MAX;
 

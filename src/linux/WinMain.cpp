@@ -5,6 +5,7 @@
 #include "Shell.h"
 #include "TickPlan.h"
 #include "Tracer.h"
+#include "UserFolders.h"
 #include "WindowManager.h"
 
 #include <SDL.h>
@@ -15,20 +16,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
-#include <vector>
 
 #ifndef GW_VERSION
 #define GW_VERSION "0"
 #endif
 
-ScreenSaver g_screen_saver;
-
 namespace {
-const std::int32_t kModule = Tracer::register_module("WinMain");
+// The one controller of the process, for its whole life.
+ScreenSaver g_screen_saver;
 
 volatile std::sig_atomic_t g_signalled = 0;
 // Written by the signal handler so that a loop asleep in poll wakes at once.
@@ -140,20 +142,6 @@ std::string executable_path(const std::string& argument0) {
     return std::string(buffer.data(), static_cast<std::size_t>(n));
 }
 
-// The per-user place of the configuration, tried after the program's folder and its parent.
-std::string user_config_file() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string folder;
-    if (xdg && xdg[0] == '/') {
-        folder = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') return {};
-        folder = std::string(home) + "/.config";
-    }
-    return folder + "/glimmerwall/Glimmerwall.cfg";
-}
-
 // SDL falls back on drivers that show nothing (offscreen, dummy): only a named one is taken.
 bool choose_video_driver(std::string& why) {
     const char* named = std::getenv("SDL_VIDEODRIVER");
@@ -171,60 +159,13 @@ bool choose_video_driver(std::string& why) {
     return true;
 }
 
-void end_after_display_lost() {
-    g_screen_saver.suppress_all();
-}
-
-void dispatch(WindowManager& display, const SDL_Event& event) {
-    const bool resized = event.type == SDL_WINDOWEVENT &&
-                         event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED;
-    const bool shown_again = event.type == SDL_WINDOWEVENT &&
-                             (event.window.event == SDL_WINDOWEVENT_EXPOSED || resized);
-    if (resized && saver_mode()) {
-        // A host's window sets the size of the show: the next pictures are fitted to it.
-        display.resize(event.window.data1, event.window.data2);
-        g_screen_saver.set_window_manager(&display, display.width(), display.height());
-    }
-    if (!shown_again)
-        screen_window_proc(event);
-    else if (!display.repaint())
-        g_screen_saver.redraw();
-}
-
-// Handles every event queued now. A held Right or Left steps at most once per turn, and a
-// key that ends the show goes before any further step: the steps queued ahead of it are
-// dropped (a mark made ahead of it still counts).
-void handle_queued(WindowManager& display, const SDL_Event* first) {
-    std::vector<SDL_Event> events;
-    if (first) events.push_back(*first);
-    SDL_PumpEvents();
-    SDL_Event buffer[64];
-    for (;;) {
-        const int n = SDL_PeepEvents(buffer, 64, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
-        if (n <= 0) break;
-        events.insert(events.end(), buffer, buffer + n);
-    }
-    std::size_t end = events.size();
-    for (std::size_t i = 0; i < events.size() && end == events.size(); ++i)
-        if (ends_show(events[i])) end = i;
-    bool repeat_stepped = false;
-    for (std::size_t i = 0; i < events.size() && !screen_window_quit(); ++i) {
-        bool repeat = false;
-        if (i < end && is_step_key(events[i], repeat)) {
-            if (end < events.size()) continue;
-            if (repeat && repeat_stepped) continue;
-            if (repeat) repeat_stepped = true;
-        }
-        dispatch(display, events[i]);
-        if (i == end) break;
-    }
-}
+// Xlib ends the process on a lost display: the marked files go first.
+void end_after_display_lost() { g_screen_saver.suppress_all(); }
 
 // Sleeps until an X event or a signal arrives, or `timeout_ms` pass (-1: no limit); true
 // when `waited` holds an event taken meanwhile. SDL's own wait resumes after a signal, so on
 // X11 the loop polls the connection itself, with the signal handler's pipe beside it.
-bool wait_for_events(int timeout_ms, SDL_Event& waited) {
-    const int x_descriptor = x_event_descriptor();
+bool wait_for_events(int x_descriptor, int timeout_ms, SDL_Event& waited) {
     if (x_descriptor < 0 || g_wake_pipe[0] < 0) {
         // Elsewhere a signal is seen at the next wake-up, at most a quarter of a second later.
         const int capped = timeout_ms < 0 || timeout_ms > 250 ? 250 : timeout_ms;
@@ -241,22 +182,114 @@ bool wait_for_events(int timeout_ms, SDL_Event& waited) {
     return false;
 }
 
-// Events as they come, and the controller's timer step on a 20 ms grid. As with a window
-// timer, the first tick comes at once and a late tick is not repeated to catch up. Once the
-// index is complete, the loop sleeps through the ticks at which no step can be due.
-void run_event_loop(WindowManager& display) {
+// The running show: its window, the display manager that draws into it, and the controller
+// that both serve. main owns it from the window's opening to the end.
+class Show {
+public:
+    explicit Show(ScreenSaver& controller) : controller_(controller) {}
+
+    // Opens the window that the options ask for (full screen, small, or a host's) and connects
+    // its display manager to the controller; false, with the reason in `why`, when it cannot.
+    bool open(const Options& options, std::string& why);
+    // Events as they come and the controller's timer steps, until the show ends or a
+    // termination signal arrives.
+    void run();
+    // The files still marked go to the trash.
+    void end() { controller_.suppress_all(); }
+
+private:
+    bool over() const { return window_.ended() || g_signalled; }
+    void handle_queued(const SDL_Event* first);
+    void dispatch(const SDL_Event& event);
+
+    ScreenSaver& controller_;
+    ScreenWindow window_;
+    std::unique_ptr<WindowManager> display_;
+};
+
+bool Show::open(const Options& options, std::string& why) {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // SDL holds off the desktop's screen saver and display power saving while a window is
+    // open; a screen saver must let the screen blank and the locker's idle timers run.
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    // The X server's own image transfer: a GL framebuffer would start threads of its own.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (!options.saver && !choose_video_driver(why)) return false;
+    const bool opened = options.saver ? window_.create_in_host(options.host)
+                                      : window_.create(controller_.is_small());
+    if (!opened) {
+        why = SDL_GetError();
+        return false;
+    }
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) watch_display(end_after_display_lost);
+    display_ = std::make_unique<WindowManager>(window_.sdl());
+    controller_.set_window_manager(display_.get(), display_->width(), display_->height());
+    if (!controller_.is_small() && !options.saver) SDL_ShowCursor(SDL_DISABLE);
+    return true;
+}
+
+void Show::dispatch(const SDL_Event& event) {
+    const bool resized = event.type == SDL_WINDOWEVENT &&
+                         event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED;
+    const bool shown_again = event.type == SDL_WINDOWEVENT &&
+                             (event.window.event == SDL_WINDOWEVENT_EXPOSED || resized);
+    if (resized && window_.saver_mode()) {
+        // A host's window sets the size of the show: the next pictures are fitted to it.
+        display_->resize(event.window.data1, event.window.data2);
+        controller_.set_window_manager(display_.get(), display_->width(), display_->height());
+    }
+    if (!shown_again)
+        window_.handle(controller_, event);
+    else if (!display_->repaint())
+        controller_.redraw();
+}
+
+// Handles every event queued now. A held Right or Left steps at most once per turn, and a
+// key that ends the show goes before any further step: the steps queued ahead of it are
+// dropped (a mark made ahead of it still counts).
+void Show::handle_queued(const SDL_Event* first) {
+    std::vector<SDL_Event> events;
+    if (first) events.push_back(*first);
+    SDL_PumpEvents();
+    SDL_Event buffer[64];
+    for (;;) {
+        const int n = SDL_PeepEvents(buffer, 64, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+        if (n <= 0) break;
+        events.insert(events.end(), buffer, buffer + n);
+    }
+    std::size_t end = events.size();
+    for (std::size_t i = 0; i < events.size() && end == events.size(); ++i)
+        if (window_.ends_show(events[i])) end = i;
+    bool repeat_stepped = false;
+    for (std::size_t i = 0; i < events.size() && !window_.ended(); ++i) {
+        bool repeat = false;
+        if (i < end && window_.is_step_key(events[i], repeat)) {
+            if (end < events.size()) continue;
+            if (repeat && repeat_stepped) continue;
+            if (repeat) repeat_stepped = true;
+        }
+        dispatch(events[i]);
+        if (i == end) break;
+    }
+}
+
+// The controller's timer step runs on a 20 ms grid. As with a window timer, the first tick
+// comes at once and a late tick is not repeated to catch up. Once the index is complete, the
+// loop sleeps through the ticks at which no step can be due.
+void Show::run() {
+    const int x_descriptor = window_.x_event_descriptor();
     std::uint64_t next_tick = SDL_GetTicks64();
     SDL_Event waited;
     bool have_waited = false;
-    while (!screen_window_quit() && !g_signalled) {
-        handle_queued(display, have_waited ? &waited : nullptr);
+    while (!over()) {
+        handle_queued(have_waited ? &waited : nullptr);
         have_waited = false;
-        if (screen_window_quit() || g_signalled) break;
+        if (over()) break;
 
         std::uint64_t now = SDL_GetTicks64();
-        const bool complete = g_screen_saver.index_complete();
+        const bool complete = controller_.index_complete();
         std::int32_t due = 0;
-        const bool due_known = complete && g_screen_saver.next_due(due);
+        const bool due_known = complete && controller_.next_due(due);
         const std::int32_t until_due =
             due_known ? static_cast<std::int32_t>(static_cast<std::uint32_t>(due) -
                                                   static_cast<std::uint32_t>(elapsed_ms()))
@@ -264,19 +297,20 @@ void run_event_loop(WindowManager& display) {
         const std::uint64_t tick =
             tick_plan::planned_tick(next_tick, now, complete, due_known, until_due);
         if (now >= tick) {
-            screen_window_proc(timer_event());
+            controller_.next(false);
             next_tick = tick + tick_plan::kPeriodMs;
             now = SDL_GetTicks64();
             if (next_tick <= now) next_tick = now;
             continue;
         }
         const std::uint64_t wait = tick - now;
-        have_waited = wait_for_events(wait > INT_MAX ? -1 : static_cast<int>(wait), waited);
+        have_waited =
+            wait_for_events(x_descriptor, wait > INT_MAX ? -1 : static_cast<int>(wait), waited);
     }
 }
 
 int fail(const std::string& why) {
-    GW_TRACE(kModule, 1)("create_screen_window : no window (%s)", why.c_str());
+    shell::trace_no_window("create_screen_window", why);
     std::fprintf(stderr, "glimmerwall: cannot open the screen window: %s\n", why.c_str());
     SDL_Quit();
     return 1;
@@ -295,30 +329,15 @@ int main(int argc, char** argv) {
     }
     install_signal_handlers();
     const std::string argument0 = argc > 0 && argv[0] ? argv[0] : "";
-
     shell::enter_program_folder(executable_path(argument0));
-    shell::read_configuration(g_screen_saver, user_config_file());
+    shell::read_configuration(g_screen_saver, platform::user_config_file());
     shell::trace_start(__DATE__, __TIME__, shell::join_arguments(argc, argv), argument0);
 
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    // SDL holds off the desktop's screen saver and display power saving while a window is
-    // open; a screen saver must let the screen blank and the locker's idle timers run.
-    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    // The X server's own image transfer: a GL framebuffer would start threads of its own.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    Show show(g_screen_saver);
     std::string why;
-    if (!options.saver && !choose_video_driver(why)) return fail(why);
-    SDL_Window* window = options.saver ? create_saver_window(options.host)
-                                       : create_screen_window(g_screen_saver.is_small());
-    if (!window) return fail(SDL_GetError());
-    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) watch_display(end_after_display_lost);
-    {
-        WindowManager display(window);
-        g_screen_saver.set_window_manager(&display, display.width(), display.height());
-        if (!g_screen_saver.is_small() && !options.saver) SDL_ShowCursor(SDL_DISABLE);
-        run_event_loop(display);
-        g_screen_saver.suppress_all();
-    }
+    if (!show.open(options, why)) return fail(why);
+    show.run();
+    show.end();
     // The window ends with the process, unclosed: SDL 2.26 may still have a wake-up message
     // for it in flight on its second X connection, and closing that connection after the
     // window is gone turns the server's error into exit code 1.

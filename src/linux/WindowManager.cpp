@@ -14,11 +14,9 @@
 namespace {
 const std::int32_t kModule = Tracer::register_module("WinMain");
 
-const SDL_Color kTextColour = {255, 240, 240, 255};
+const SDL_Color kTextColour = {shell::kTextColour.red, shell::kTextColour.green,
+                               shell::kTextColour.blue, 255};
 const SDL_Color kTextBackground = {0, 0, 0, 255};
-// A longer path leaves no room for the double terminator of the Windows shell's file list;
-// both shells refuse it alike.
-const std::size_t kPathLimit = 1023;
 
 struct FontFile {
     std::string path;
@@ -184,10 +182,6 @@ void copy_picture(SDL_Surface* frame, const BitMap& image, int left, int top) {
     }
 }
 
-bool refuse(const char* path, const char* why) {
-    GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
-    return false;
-}
 } // namespace
 
 WindowManager::WindowManager(SDL_Window* window) : window_(window) {
@@ -198,10 +192,9 @@ WindowManager::WindowManager(SDL_Window* window) : window_(window) {
     height_ = h;
 
     if (TTF_Init() == 0) {
-        const int caption_cell = height_ / 60 > 12 ? height_ / 60 : 12;
-        caption_font_ = open_font("Tahoma", nullptr, 0, caption_cell);
-        static const char32_t symbols[5] = {U'\u2620', U'\u2622', U'\u2623', U'\u2639', U'\u2603'};
-        symbol_font_ = open_font("Arial Unicode MS", symbols, 5, 48);
+        caption_font_ = open_font("Tahoma", nullptr, 0, shell::caption_height(height_));
+        symbol_font_ = open_font("Arial Unicode MS", shell::kNoImageSymbols,
+                                 shell::kNoImageSymbolCount, 48);
     } else {
         GW_TRACE(kModule, 1)("WindowManager : no text (%s)", TTF_GetError());
     }
@@ -226,16 +219,15 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
     }
     SDL_FillRect(frame, nullptr, SDL_MapRGB(frame->format, 0, 0, 0));
     if (image) {
-        // Truncating division: an odd difference leaves the extra pixel right and below.
-        const int x = (width_ - image->width()) / 2;
-        const int y = (height_ - image->height()) / 2;
+        const int x = shell::centred(width_, image->width());
+        const int y = shell::centred(height_, image->height());
         if (SDL_LockSurface(frame) == 0) {
             copy_picture(frame, *image, x, y);
             SDL_UnlockSurface(frame);
         }
         draw_text(frame, caption_font_, displayable(caption), 0, 0);
         SDL_UpdateWindowSurface(window_);
-        GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
+        shell::trace_drawn(caption);
     } else {
         const std::string text = shell::no_image_text(shell::no_image_symbol());
         int cx = 0;
@@ -246,7 +238,7 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         shell::no_image_position(width_, height_, cx, cy, x, y);
         draw_text(frame, symbol_font_, text, x, y);
         SDL_UpdateWindowSurface(window_);
-        GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : no image");
+        shell::trace_no_image();
     }
 }
 
@@ -261,22 +253,21 @@ void WindowManager::resize(std::int32_t width, std::int32_t height) {
 }
 
 bool WindowManager::delete_file(const char* path) {
-    if (!path || path[0] == '\0') return refuse("", "empty path");
-    if (std::strlen(path) >= kPathLimit) return refuse(path, "path too long");
+    if (shell::deletion_refused(path)) return false;
     // lstat: a link goes to the trash itself, never the file or folder it leads to.
     struct stat st;
-    if (lstat(path, &st) != 0) return refuse(path, std::strerror(errno));
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return refuse(path, "not a file");
+    if (lstat(path, &st) != 0) return shell::refuse_deletion(path, std::strerror(errno));
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return shell::refuse_deletion(path, "not a file");
 
     GFile* file = g_vfs_get_file_for_path(g_vfs_get_local(), path);
     GError* error = nullptr;
     const bool trashed = g_file_trash(file, nullptr, &error) != FALSE;
     g_object_unref(file);
     if (!trashed) {
-        refuse(path, error ? error->message : "unknown error");
+        shell::refuse_deletion(path, error ? error->message : "unknown error");
         if (error) g_error_free(error);
         return false;
     }
-    GW_TRACE(kModule, 3)("WindowManager::delete_file : <%s> deleted", path);
+    shell::trace_deleted(path);
     return true;
 }

@@ -119,11 +119,9 @@ HWND create_screen_window(HINSTANCE instance, bool small_mode) {
     if (!window) return nullptr;
     SetFocus(window);
     // At (0, 0) even when the virtual screen begins elsewhere, as the rest of the show assumes.
-    const UINT flags = SWP_NOOWNERZORDER | SWP_SHOWWINDOW;
-    if (small_mode)
-        SetWindowPos(window, HWND_TOPMOST, width - 403, 3, 400, 200, flags);
-    else
-        SetWindowPos(window, HWND_TOPMOST, 0, 0, width, height, flags);
+    const shell::WindowRect place = shell::window_rect(width, height, small_mode);
+    SetWindowPos(window, HWND_TOPMOST, place.x, place.y, place.width, place.height,
+                 SWP_NOOWNERZORDER | SWP_SHOWWINDOW);
     return window;
 }
 

@@ -7,7 +7,6 @@
 #include "ScreenWindow.h"
 #include "Shell.h"
 #include "TraceFile.h"
-#include "Tracer.h"
 #include "WindowManager.h"
 
 #include <windows.h>
@@ -18,9 +17,6 @@
 ScreenSaver g_screen_saver;
 
 namespace {
-const std::int32_t kModule = Tracer::register_module("WinMain");
-constexpr UINT kTimerPeriodMs = 20;
-
 // Argument 0 as the program was started: the command line's first token without its quotes,
 // or the module's file name when the command line is empty.
 std::string program_argument() {
@@ -37,6 +33,11 @@ std::string program_argument() {
         if (length > 0 && length < sizeof module) token.assign(module, length);
     }
     return token;
+}
+
+// The thread's last error as the trace shows it: "error " and the number.
+std::string last_error() {
+    return "error " + std::to_string(static_cast<unsigned long>(GetLastError()));
 }
 
 // DLLs that the system loads for the program come from the program's folder and the system
@@ -80,7 +81,7 @@ void run_message_loop() {
 void run_show(HWND window, bool hide_cursor) {
     WindowManager display(window);
     g_screen_saver.set_window_manager(&display, display.width(), display.height());
-    SetTimer(window, 0, kTimerPeriodMs, nullptr);
+    SetTimer(window, 0, shell::kTimerPeriodMs, nullptr);
     if (hide_cursor) ShowCursor(FALSE);
     run_message_loop();
     g_screen_saver.suppress_all();
@@ -96,8 +97,7 @@ int run_preview(HINSTANCE instance, std::uint64_t handle, const std::string& arg
     start_up(argument0, command_line);
     HWND window = create_preview_window(instance, parent);
     if (!window) {
-        GW_TRACE(kModule, 1)("create_preview_window : no window (error %lu)",
-                             static_cast<unsigned long>(GetLastError()));
+        shell::trace_no_window("create_preview_window", last_error());
         return 0;
     }
     run_show(window, false);
@@ -132,8 +132,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     start_up(argument0, command_line);
     HWND window = create_screen_window(instance, g_screen_saver.is_small());
     if (!window) {
-        GW_TRACE(kModule, 1)("create_screen_window : no window (error %lu)",
-                             static_cast<unsigned long>(GetLastError()));
+        shell::trace_no_window("create_screen_window", last_error());
         return 1;
     }
     run_show(window, !g_screen_saver.is_small());

@@ -14,21 +14,16 @@
 namespace {
 const std::int32_t kModule = Tracer::register_module("WinMain");
 
-const COLORREF kTextColour = RGB(255, 240, 240);
+const COLORREF kTextColour = RGB(shell::kTextColour.red, shell::kTextColour.green,
+                                   shell::kTextColour.blue);
 const COLORREF kBlack = RGB(0, 0, 0);
 // The shell's file list is the path followed by two zero bytes in this buffer: a longer path
 // would lose its terminators, so it is refused rather than cut to another file's name.
-constexpr std::size_t kListSize = 1024;
-constexpr std::size_t kPathLimit = kListSize - 1;
+constexpr std::size_t kListSize = shell::kPathLimit + 1;
 
 HFONT make_font(int height, const char* face) {
     return CreateFontA(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, 0, 0,
                        face);
-}
-
-bool refuse(const char* path, const char* why) {
-    GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
-    return false;
 }
 
 // Whether the volume that holds `path` keeps deleted files: a fixed drive whose recycle bin the
@@ -75,7 +70,7 @@ WindowManager::WindowManager(HWND window) : window_(window) {
         height_ = rect.bottom - rect.top;
     }
     device_context_ = GetWindowDC(window_);
-    caption_font_ = make_font(height_ / 60 > 12 ? height_ / 60 : 12, "Tahoma");
+    caption_font_ = make_font(shell::caption_height(height_), "Tahoma");
     symbol_font_ = make_font(48, "Arial Unicode MS");
     background_brush_ = CreateSolidBrush(kBlack);
 }
@@ -100,9 +95,8 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
     if (image) {
         const std::int32_t w = image->width();
         const std::int32_t h = image->height();
-        // Truncating division: an odd difference leaves the extra pixel right and below.
-        const int x = (width_ - w) / 2;
-        const int y = (height_ - h) / 2;
+        const int x = shell::centred(width_, w);
+        const int y = shell::centred(height_, h);
         BITMAPINFO info;
         std::memset(&info, 0, sizeof info);
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -118,7 +112,7 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         // GDI keeps the system's code page whatever the process's is: the caption goes out wide.
         const std::wstring text = widen(caption);
         TextOutW(dc, 0, 0, text.c_str(), static_cast<int>(text.size()));
-        GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
+        shell::trace_drawn(caption);
     } else {
         SelectObject(dc, symbol_font_);
         wchar_t text[50];
@@ -133,20 +127,19 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         std::int32_t y = 0;
         shell::no_image_position(width_, height_, extent.cx, extent.cy, x, y);
         TextOutW(dc, x, y, text, length);
-        GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : no image");
+        shell::trace_no_image();
     }
     EndPaint(window_, &paint);
 }
 
 bool WindowManager::delete_file(const char* path) {
-    if (!path || path[0] == '\0') return refuse("", "empty path");
-    if (std::strlen(path) >= kPathLimit) return refuse(path, "path too long");
+    if (shell::deletion_refused(path)) return false;
     // The shell would send a whole folder, with everything in it, to the recycle bin, and the
     // Win32 layer would take a device name or a name with a trailing dot for something else.
     // A path that names nothing goes on to the shell, which reports the failure itself.
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && !platform::is_regular_file(path))
-        return refuse(path, "not a file on disk");
+        return shell::refuse_deletion(path, "not a file on disk");
     // Without a recycle bin the shell deletes for good, silently: the file is kept instead.
     if (attributes != INVALID_FILE_ATTRIBUTES && !has_recycle_bin(path)) return false;
 
@@ -175,6 +168,6 @@ bool WindowManager::delete_file(const char* path) {
                              list, result);
         return false;
     }
-    GW_TRACE(kModule, 3)("WindowManager::delete_file : <%s> deleted", list);
+    shell::trace_deleted(list);
     return true;
 }

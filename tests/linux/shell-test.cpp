@@ -3,8 +3,10 @@
 // progress through its trace file.
 #include "Desktop.h"
 #include "Pictures.h"
+#include "Platform.h"
 #include "Shell.h"
 #include "TestSupport.h"
+#include "UserFolders.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
@@ -142,6 +144,53 @@ TEST(ShellPieces, NoImageTextAndPosition) {
         EXPECT_EQ(0, x);
         EXPECT_EQ(0, y);
     }
+}
+
+TEST(ShellPieces, WindowPlaceAndCaptionHeight) {
+    struct Case {
+        std::int32_t width, height;
+        bool small;
+        std::int32_t x, y, w, h;
+    };
+    const Case cases[] = {{1920, 1080, false, 0, 0, 1920, 1080},
+                          {1920, 1080, true, 1517, 3, 400, 200},
+                          {3840, 1080, true, 3437, 3, 400, 200}};
+    for (const Case& c : cases) {
+        const shell::WindowRect r = shell::window_rect(c.width, c.height, c.small);
+        EXPECT_EQ(c.x, r.x) << c.width << (c.small ? " small" : "");
+        EXPECT_EQ(c.y, r.y);
+        EXPECT_EQ(c.w, r.width);
+        EXPECT_EQ(c.h, r.height);
+    }
+    const std::int32_t heights[][2] = {{200, 12}, {779, 12}, {780, 13}, {1080, 18}, {1200, 20}};
+    for (const auto& h : heights) EXPECT_EQ(h[1], shell::caption_height(h[0])) << h[0];
+}
+
+// The per-user files: an absolute XDG variable names the folder, a relative one or none
+// leaves the folder under HOME.
+TEST(ShellPieces, PerUserFilesFollowTheXdgVariablesElseHome) {
+    const test::TempDir dir;
+    const char* home = std::getenv("HOME");
+    const std::string saved_home = home ? home : "";
+    setenv("HOME", (dir / "home").c_str(), 1);
+    const std::string cases[][3] = {
+        {dir / "config", dir / "state", dir / "config/glimmerwall/Glimmerwall.cfg"},
+        {"relative", "relative", dir / "home/.config/glimmerwall/Glimmerwall.cfg"},
+        {"", "", dir / "home/.config/glimmerwall/Glimmerwall.cfg"}};
+    for (const auto& c : cases) {
+        setenv("XDG_CONFIG_HOME", c[0].c_str(), 1);
+        setenv("XDG_STATE_HOME", c[1].c_str(), 1);
+        EXPECT_EQ(c[2], platform::user_config_file()) << c[0];
+    }
+    EXPECT_EQ(dir / "home/.local/state/glimmerwall/Glimmerwall.txt", platform::trace_file_path());
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    EXPECT_EQ(dir / "state/glimmerwall/Glimmerwall.txt", platform::trace_file_path());
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_STATE_HOME");
+    if (home)
+        setenv("HOME", saved_home.c_str(), 1);
+    else
+        unsetenv("HOME");
 }
 
 TEST(ShellPieces, ProgramFolderAndCommandLine) {
