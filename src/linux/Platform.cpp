@@ -226,10 +226,8 @@ bool is_volume_trash_name(const std::string& name) {
 }
 
 std::string home_trash() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/') return std::string(data) + "/Trash";
-    const std::string home = home_folder();
-    return home.empty() ? std::string() : home + "/.local/share/Trash";
+    const std::string data = user_folder("XDG_DATA_HOME", ".local/share");
+    return data.empty() ? std::string() : data + "/Trash";
 }
 
 } // namespace
