@@ -8,7 +8,7 @@ set -euo pipefail
 profile=${1:-test}
 run=(
   cmake g++ ninja-build pkg-config
-  libfreeimage-dev libheif-dev
+  libfreeimage-dev libheif-dev libtiff-dev
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libglib2.0-dev libx11-dev fonts-dejavu-core
 )
 case "$profile" in
