@@ -88,6 +88,7 @@ std::string settings_note(const std::string& program_folder) {
         "    sauf <text>  (or exclude): leave out the pictures whose path contains the text\n"
         "    delai <milliseconds>: time between two pictures, 5000 unless set\n"
         "    cache <count>: decoded pictures kept for going back, 32 unless set\n"
+        "    cachemb <megabytes>: at most that much memory for them, 128 unless set (0: no limit)\n"
         "    small: a 400 x 200 window at the top right instead of the whole screen\n"
         "    trace <0 to 4>: how much goes to the trace file d:\\Glimmerwall.txt, 4 unless set\n"
         "\n"
