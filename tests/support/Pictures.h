@@ -23,8 +23,27 @@ bool write_jpeg_with_orientation(const std::string& path, int width, int height,
                                  int orientation);
 // A PNG whose header announces width x height but that holds a few bytes of pixel data.
 bool write_png_header_only(const std::string& path, std::uint32_t width, std::uint32_t height);
+// The same with another bit depth and PNG colour type (2 RGB, 6 RGBA, 0 grey...).
+bool write_png_header(const std::string& path, std::uint32_t width, std::uint32_t height,
+                      int bit_depth, int colour_type);
 // The first `length` bytes of a good file of `format`.
 bool write_truncated(const std::string& path, int width, int height, Format format,
                      std::size_t length);
+
+// Pictures of the deeper sample types in one colour given as fractions of full scale: 16-bit
+// integer grey, RGB and RGBA filled with it, and 32-bit floating-point grey, RGB and RGBA
+// lit from 0.02 times that colour at the left edge to twice it at the right (a scene whose
+// light varies, as tone mapping expects).
+enum class Samples { Grey16, Rgb16, Rgba16, GreyFloat, RgbFloat, RgbaFloat };
+enum class Container { Png, Tiff, Exr };
+bool write_deep(const std::string& path, int width, int height, Samples samples,
+                Container container, double red, double green, double blue);
+
+// An HEIC (or AVIF) picture in two halves as write_halves makes them, encoded by libheif's
+// heif-enc (or libavif's avifenc, given `avifenc_options` such as "--irot 1"). False when
+// the encoder is missing or fails.
+bool write_heif(const std::string& path, int width, int height, bool avif, bool left_right,
+                std::uint32_t first_rgb, std::uint32_t second_rgb,
+                const std::string& avifenc_options = "");
 
 } // namespace pictures
