@@ -404,44 +404,21 @@ TEST_F(BitMapLoad, SecondLoadReplacesAndFailedLoadKeeps) {
     EXPECT_TRUE(near(pixel(bitmap, 18, 25), kBlue, 0));
 }
 
-std::string little_endian(std::initializer_list<std::uint32_t> words) {
-    std::string out;
-    for (std::uint32_t word : words) put_le(out, word, 4);
-    return out;
-}
-
-std::string big_endian16(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) {
-        out.push_back(static_cast<char>(v >> 8));
-        out.push_back(static_cast<char>(v));
-    }
-    return out;
-}
-
 // Small files that FreeImage recognises by their content, whatever their names, and whose
 // readers crash, hang or exhaust memory on them.
 TEST_F(BitMapLoad, FormatsOutsideThePhotoFormatsAreRefusedBeforeDecoding) {
-    std::string dds = "DDS " + little_endian({124, 0x1007, 8, 0xff000078u}); // width > 4 G
-    dds.resize(128, '\0');
-    dds[76] = 32; // the pixel format's own size, which the recogniser checks
-    std::string sgi = big_endian16({474, 0x0001, 3, 20000, 20000, 3});
-    sgi.resize(576, '\1');
-    std::string pict(512, '\0');
-    pict += big_endian16({0, 0, 0, 80, 120, 0x0011, 0x02ff, 0x0c00, 0xfffe});
-    pict.resize(600, '\0');
+    using pictures::Hostile;
     const struct {
         const char* name;
         std::string bytes;
         FREE_IMAGE_FORMAT fif;
         const char* format;
     } cases[] = {
-        {"dds.jpg", dds, FIF_DDS, "DDS"},
-        {"xbm.jpg", "#define a_width 8\n#define a_height 2\nstatic char a_bits[] = {\n 0x00,\n",
-         FIF_XBM, "XBM"}, // its reader loops for ever
-        {"sgi.png", sgi, FIF_SGI, "SGI"},
-        {"pfm.jpg", "PF\n16000 16000\n-1.0\n" + std::string(1000, '\0'), FIF_PFM, "PFM"},
-        {"pict.jpg", pict, FIF_PICT, "PICT"},
+        {"dds.jpg", pictures::hostile(Hostile::Dds), FIF_DDS, "DDS"},
+        {"xbm.jpg", pictures::hostile(Hostile::Xbm), FIF_XBM, "XBM"}, // its reader never ends
+        {"sgi.png", pictures::hostile(Hostile::Sgi), FIF_SGI, "SGI"},
+        {"pfm.jpg", pictures::hostile(Hostile::Pfm), FIF_PFM, "PFM"},
+        {"pict.jpg", pictures::hostile(Hostile::Pict), FIF_PICT, "PICT"},
     };
     Tracer::instance().all_module_level(1);
     const auto start = std::chrono::steady_clock::now();
@@ -471,33 +448,6 @@ TEST_F(BitMapLoad, OnlyRegularFilesWithContentAreRead) {
     EXPECT_FALSE(trace.contains("[BitMap]")) << trace.text();
 }
 
-// An OpenEXR header with the given data window and channels (names, 32-bit float), scan
-// lines without compression; `tail` bytes of zeros stand for the offsets and pixels.
-std::string exr_header(std::int32_t width, std::int32_t height, const std::string& channels,
-                       std::size_t tail) {
-    std::string out = little_endian({20000630u, 2});
-    auto attribute = [&out](const char* name, const char* type, const std::string& value) {
-        out += name + std::string(1, '\0') + type + std::string(1, '\0');
-        put_le(out, static_cast<std::uint32_t>(value.size()), 4);
-        out += value;
-    };
-    std::string list;
-    for (char c : channels) list += std::string(1, c) + '\0' + little_endian({2, 0, 1, 1});
-    list += '\0';
-    attribute("channels", "chlist", list);
-    attribute("compression", "compression", std::string(1, '\0'));
-    const auto box = little_endian({0, 0, static_cast<std::uint32_t>(width - 1),
-                                    static_cast<std::uint32_t>(height - 1)});
-    attribute("dataWindow", "box2i", box);
-    attribute("displayWindow", "box2i", box);
-    attribute("lineOrder", "lineOrder", std::string(1, '\0'));
-    attribute("pixelAspectRatio", "float", little_endian({0x3f800000u}));
-    attribute("screenWindowCenter", "v2f", little_endian({0, 0}));
-    attribute("screenWindowWidth", "float", little_endian({0x3f800000u}));
-    out += '\0';
-    return out + std::string(tail, '\0');
-}
-
 TEST_F(BitMapLoad, AnnouncedSizesAreCheckedInPixelsAndBytesBeforeDecoding) {
     const struct {
         const char* name;
@@ -505,12 +455,12 @@ TEST_F(BitMapLoad, AnnouncedSizesAreCheckedInPixelsAndBytesBeforeDecoding) {
         const char* refusal;
     } cases[] = {
         // Its header reader would keep two words for each of the 10^9 lines: 16 GB.
-        {"tall.exr", exr_header(11, 1000000000, "BGR", 4000), nullptr},
+        {"tall.exr", pictures::exr_header(11, 1000000000, "BGR", 4000), nullptr},
         // 100 megapixels within the pixel limit, but 16 bytes each.
-        {"deep.exr", exr_header(10000, 10000, "ABGR", 80000 + 4000),
+        {"deep.exr", pictures::exr_header(10000, 10000, "ABGR", 80000 + 4000),
          "10000x10000 pixels of 16 bytes is too large"},
         // 20000 scan lines whose offsets cannot fit in the file.
-        {"short.exr", exr_header(100, 20000, "BGR", 1000), nullptr},
+        {"short.exr", pictures::exr_header(100, 20000, "BGR", 1000), nullptr},
         // 164 megapixels of 8 bytes.
         {"rgba16.png", "", "16384x10000 pixels of 8 bytes is too large"},
     };

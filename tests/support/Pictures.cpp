@@ -3,6 +3,7 @@
 #include <FreeImage.h>
 
 #include <array>
+#include <initializer_list>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -307,6 +308,77 @@ bool write_heif(const std::string& path, int width, int height, bool avif, bool 
     const bool made = std::system((command + " >/dev/null 2>&1").c_str()) == 0;
     std::remove(source.c_str());
     return made;
+}
+
+namespace {
+
+std::string le32(std::initializer_list<std::uint32_t> words) {
+    std::string out;
+    for (std::uint32_t word : words)
+        for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(word >> shift));
+    return out;
+}
+
+std::string be16(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values) {
+        out.push_back(static_cast<char>(v >> 8));
+        out.push_back(static_cast<char>(v));
+    }
+    return out;
+}
+
+} // namespace
+
+std::string hostile(Hostile kind) {
+    switch (kind) {
+    case Hostile::Dds: {
+        std::string dds = "DDS " + le32({124, 0x1007, 8, 0xff000078u});
+        dds.resize(128, '\0');
+        dds[76] = 32; // the pixel format's own size, which the recogniser checks
+        return dds;
+    }
+    case Hostile::Xbm:
+        return "#define a_width 8\n#define a_height 2\nstatic char a_bits[] = {\n 0x00,\n";
+    case Hostile::Sgi: {
+        std::string sgi = be16({474, 0x0001, 3, 20000, 20000, 3});
+        sgi.resize(576, '\1');
+        return sgi;
+    }
+    case Hostile::Pfm: return "PF\n16000 16000\n-1.0\n" + std::string(1000, '\0');
+    case Hostile::Pict: {
+        std::string pict(512, '\0');
+        pict += be16({0, 0, 0, 80, 120, 0x0011, 0x02ff, 0x0c00, 0xfffe});
+        pict.resize(600, '\0');
+        return pict;
+    }
+    }
+    return {};
+}
+
+std::string exr_header(std::int32_t width, std::int32_t height, const std::string& channels,
+                       std::size_t tail) {
+    std::string out = le32({20000630u, 2});
+    auto attribute = [&out](const char* name, const char* type, const std::string& value) {
+        out += name + std::string(1, '\0') + type + std::string(1, '\0');
+        out += le32({static_cast<std::uint32_t>(value.size())});
+        out += value;
+    };
+    std::string list;
+    for (char c : channels) list += std::string(1, c) + '\0' + le32({2, 0, 1, 1});
+    list += '\0';
+    attribute("channels", "chlist", list);
+    attribute("compression", "compression", std::string(1, '\0'));
+    const std::string box = le32({0, 0, static_cast<std::uint32_t>(width - 1),
+                                  static_cast<std::uint32_t>(height - 1)});
+    attribute("dataWindow", "box2i", box);
+    attribute("displayWindow", "box2i", box);
+    attribute("lineOrder", "lineOrder", std::string(1, '\0'));
+    attribute("pixelAspectRatio", "float", le32({0x3f800000u}));
+    attribute("screenWindowCenter", "v2f", le32({0, 0}));
+    attribute("screenWindowWidth", "float", le32({0x3f800000u}));
+    out += '\0';
+    return out + std::string(tail, '\0');
 }
 
 } // namespace pictures

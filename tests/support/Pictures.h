@@ -46,4 +46,15 @@ bool write_heif(const std::string& path, int width, int height, bool avif, bool 
                 std::uint32_t first_rgb, std::uint32_t second_rgb,
                 const std::string& avifenc_options = "");
 
+// Small files that FreeImage recognises by their content and whose readers crash, hang or
+// exhaust memory on them: a DDS of width 0xff000078, an XBM cut inside its pixels, an SGI
+// and a PFM announcing 20000 x 20000 and 16000 x 16000, a PICT of one frame.
+enum class Hostile { Dds, Xbm, Sgi, Pfm, Pict };
+std::string hostile(Hostile kind);
+
+// An OpenEXR file of the given data window and channels (one letter each, 32-bit float),
+// scan lines without compression, then `tail` bytes of zeros for offsets and pixels.
+std::string exr_header(std::int32_t width, std::int32_t height, const std::string& channels,
+                       std::size_t tail);
+
 } // namespace pictures
