@@ -82,7 +82,9 @@ private:
 using Size = picture_size::Size;
 
 bool refused_as_too_large(const char* path, const Size& size) {
-    if (size.width * size.height > kMaxPixels) {
+    // Each side first: two 32-bit sides multiplied could overflow even 64 bits.
+    if (size.width > kMaxPixels || size.height > kMaxPixels ||
+        size.width * size.height > kMaxPixels) {
         GW_TRACE(kModule, 1)("load( %s ) refused: %lldx%lld pixels is too large", path,
                              static_cast<long long>(size.width), static_cast<long long>(size.height));
         return true;
