@@ -1,13 +1,15 @@
 #include "PictureSize.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace picture_size {
 
 FileSource::FileSource(std::FILE* file) : file_(file) {
     if (file_ && std::fseek(file_, 0, SEEK_END) == 0) {
+        // Past what a long holds (2 GiB on Windows) the size is unknown, not empty: unbounded.
         const long end = std::ftell(file_);
-        if (end > 0) size_ = static_cast<std::uint64_t>(end);
+        size_ = end >= 0 ? static_cast<std::uint64_t>(end) : UINT64_MAX;
     }
 }
 

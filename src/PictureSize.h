@@ -20,7 +20,7 @@ protected:
     ~Source() = default;
 };
 
-// An open file; does not own it.
+// An open file; does not own it. Its size is 0 when empty or unreadable.
 class FileSource final : public Source {
 public:
     explicit FileSource(std::FILE* file);
