@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -28,6 +29,20 @@ const std::string& scratch_file() {
 }
 
 } // namespace
+
+// The loader may hold 1 GiB of decoded pixels and a converted copy by design: libFuzzer's
+// default limit of 2 GB would report such a picture as a fault. Flags given on the command
+// line come after this one and win.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    static char limit[] = "-rss_limit_mb=4096";
+    static std::vector<char*> arguments;
+    arguments.assign(*argv, *argv + *argc);
+    arguments.insert(arguments.begin() + 1, limit);
+    arguments.push_back(nullptr);
+    *argc += 1;
+    *argv = arguments.data();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string& path = scratch_file();

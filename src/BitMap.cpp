@@ -226,8 +226,14 @@ Dib load_heif(const char* path, std::int32_t& iw, std::int32_t& ih, std::int32_t
     BitMap::fit(iw, ih, window_width, window_height, w, h);
 
     Dib decoded;
-    const auto target = [&decoded](std::int32_t width, std::int32_t height) {
+    const auto target = [&decoded, path](std::int32_t width, std::int32_t height) {
         HeifDecoder::Rows rows;
+        // The coded picture may disagree with the container's size property.
+        Size decoded_size;
+        decoded_size.width = width;
+        decoded_size.height = height;
+        decoded_size.bytes_per_pixel = 3;
+        if (refused_as_too_large(path, decoded_size)) return rows;
         decoded.reset(FreeImage_Allocate(width, height, 24));
         if (!decoded) return rows;
         // FreeImage keeps its rows bottom-up: the picture's top row is the last one.
