@@ -52,7 +52,10 @@ bool shown_format(FREE_IMAGE_FORMAT fif) {
 const char* g_decoding = "";
 
 void decoder_message(const char* text) {
-    GW_TRACE(kModule, 3)("load( %s ) decoder: %s", g_decoding, text);
+    // Some messages end with a line break of their own: the trace adds one.
+    std::string line(text ? text : "");
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    GW_TRACE(kModule, 3)("load( %s ) decoder: %s", g_decoding, line.c_str());
 }
 
 void freeimage_message(FREE_IMAGE_FORMAT, const char* text) { decoder_message(text); }
