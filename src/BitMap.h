@@ -30,6 +30,8 @@ public:
                     std::int32_t window_height, std::int32_t& w, std::int32_t& h);
 
 private:
+    bool load_file(const char* path);
+
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     std::int32_t window_width_ = 0;
