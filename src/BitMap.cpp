@@ -2,6 +2,7 @@
 
 #include "DecoderMessages.h"
 #include "HeifDecoder.h"
+#include "OwnedFile.h"
 #include "PictureSize.h"
 #include "Platform.h"
 #include "Tracer.h"
@@ -29,11 +30,6 @@ struct DibDeleter {
     void operator()(FIBITMAP* bitmap) const { FreeImage_Unload(bitmap); }
 };
 using Dib = std::unique_ptr<FIBITMAP, DibDeleter>;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // What cameras, phones and editors write for photos, each read by a maintained library
 // (or, for BMP and GIF, by a reader simple enough to be sized exactly first). FreeImage's
@@ -302,7 +298,7 @@ bool BitMap::load_file(const char* name) {
     // Only a regular file that holds something: a pipe or a device, or a file under /proc
     // that says it is empty, could block a read for ever.
     if (!platform::is_regular_file(name)) return false;
-    const File file(std::fopen(name, "rb"));
+    const OwnedFile file(std::fopen(name, "rb"));
     if (!file) return false;
     picture_size::FileSource source(file.get());
     if (source.size() == 0) return false;

@@ -1,5 +1,6 @@
 #include "FileManager.h"
 
+#include "Ascii.h"
 #include "BitMap.h"
 #include "DirectoryScanner.h"
 #include "Tracer.h"
@@ -17,8 +18,6 @@ std::int64_t frame_bytes(std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) return 0;
     return ((static_cast<std::int64_t>(width) * 3 + 3) / 4 * 4) * height;
 }
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 } // namespace
 
 // Case-blind for the 26 ASCII letters only; every other byte compares exactly.

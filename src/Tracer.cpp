@@ -1,5 +1,6 @@
 #include "Tracer.h"
 
+#include "OwnedFile.h"
 #include "Platform.h"
 
 #include <cstdarg>
@@ -39,16 +40,15 @@ void read_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
 
 bool g_finished = false;
 
-} // namespace
-
 struct ModuleEntry {
     const char* name;
     std::int32_t level;
 };
 
+} // namespace
+
 struct Tracer::State {
-    std::FILE* file = nullptr;
-    bool is_open = false;
+    OwnedFile file; // open from the first record written after set_file
     std::string file_name;
     const char* module_name = "???";
     const char* source_file = "";
@@ -85,10 +85,7 @@ std::size_t put_header(char* buffer, std::size_t size, const char* module_name) 
 // Closes the trace at the end of the run with the final line break.
 struct TraceCloser {
     ~TraceCloser() {
-        if (g_state && g_state->is_open) {
-            std::fputs("\n", g_state->file);
-            std::fclose(g_state->file);
-        }
+        if (g_state && g_state->file) std::fputs("\n", g_state->file.get());
         delete g_state;
         g_state = nullptr;
         g_finished = true;
@@ -141,11 +138,7 @@ void Tracer::merge_pending() {
 
 void Tracer::set_file(const char* name) {
     if (!state_) return;
-    if (state_->is_open) {
-        std::fclose(state_->file);
-        state_->file = nullptr;
-        state_->is_open = false;
-    }
+    state_->file.reset();
     state_->file_name = name ? name : "";
     state_->refused = false;
     merge_pending();
@@ -168,9 +161,9 @@ Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t lin
         name = found->second.name;
     }
     if (state_->file_name.empty() || state_->refused) return null_tracer();
-    if (!state_->is_open) {
+    if (!state_->file) {
         platform::OpenFailure failure = platform::OpenFailure::None;
-        state_->file = platform::open_shared(state_->file_name.c_str(), "w", &failure);
+        state_->file.reset(platform::open_shared(state_->file_name.c_str(), "w", &failure));
         if (!state_->file) {
             // Writing through a link planted under the trace's name would overwrite whatever
             // it points to; a pipe or device could block. Said once, where the user may see it.
@@ -181,7 +174,6 @@ Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t lin
             }
             return null_tracer();
         }
-        state_->is_open = true;
     }
     state_->module_name = name;
     state_->module = module;
@@ -239,8 +231,8 @@ int Tracer::print(const char* format, ...) {
     if (written > 0) used += static_cast<std::size_t>(written);
     if (used > sizeof buffer - 1) used = sizeof buffer - 1;
 
-    const int result = static_cast<int>(std::fwrite(buffer, 1, used, state_->file));
-    std::fflush(state_->file);
+    const int result = static_cast<int>(std::fwrite(buffer, 1, used, state_->file.get()));
+    std::fflush(state_->file.get());
     return result;
 }
 
