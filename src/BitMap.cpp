@@ -24,12 +24,7 @@ const std::int32_t kModule = Tracer::register_module("BitMap");
 constexpr std::int64_t kMaxPixels = 256LL * 1024 * 1024;
 constexpr std::int64_t kMaxBytes = 1024LL * 1024 * 1024;
 
-FIBITMAP* dib(void* picture) { return static_cast<FIBITMAP*>(picture); }
-
-struct DibDeleter {
-    void operator()(FIBITMAP* bitmap) const { FreeImage_Unload(bitmap); }
-};
-using Dib = std::unique_ptr<FIBITMAP, DibDeleter>;
+using Dib = BitMap::Dib;
 
 // What cameras, phones and editors write for photos, each read by a maintained library
 // (or, for BMP and GIF, by a reader simple enough to be sized exactly first). FreeImage's
@@ -249,9 +244,11 @@ Dib load_heif(const char* path, std::int32_t& iw, std::int32_t& ih, std::int32_t
 }
 } // namespace
 
-BitMap::~BitMap() {
-    if (picture_) FreeImage_Unload(dib(picture_));
-}
+void BitMap::Unloader::operator()(FIBITMAP* bitmap) const { FreeImage_Unload(bitmap); }
+
+BitMap::BitMap() = default;
+
+BitMap::~BitMap() = default;
 
 void BitMap::set_window_size(std::int32_t window_width, std::int32_t window_height) {
     window_width_ = window_width;
@@ -360,17 +357,16 @@ bool BitMap::load_file(const char* name) {
         return false;
     }
 
-    if (picture_) FreeImage_Unload(dib(picture_));
-    picture_ = resized.release();
+    picture_ = std::move(resized);
     width_ = w;
     height_ = h;
     return true;
 }
 
 const std::uint8_t* BitMap::bits() const {
-    return picture_ ? FreeImage_GetBits(dib(picture_)) : nullptr;
+    return picture_ ? FreeImage_GetBits(picture_.get()) : nullptr;
 }
 
 std::int32_t BitMap::pitch() const {
-    return picture_ ? static_cast<std::int32_t>(FreeImage_GetPitch(dib(picture_))) : 0;
+    return picture_ ? static_cast<std::int32_t>(FreeImage_GetPitch(picture_.get())) : 0;
 }

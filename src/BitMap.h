@@ -2,11 +2,20 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+struct FIBITMAP;
 
 class BitMap {
 public:
-    BitMap() = default;
+    // The owner of a decoder bitmap, which it unloads when it goes.
+    struct Unloader {
+        void operator()(FIBITMAP* bitmap) const;
+    };
+    using Dib = std::unique_ptr<FIBITMAP, Unloader>;
+
+    BitMap();
     ~BitMap();
     BitMap(const BitMap&) = delete;
     BitMap& operator=(const BitMap&) = delete;
@@ -36,5 +45,5 @@ private:
     std::int32_t height_ = 0;
     std::int32_t window_width_ = 0;
     std::int32_t window_height_ = 0;
-    void* picture_ = nullptr; // the decoder's bitmap of the fitted picture
+    Dib picture_; // the decoder's bitmap of the fitted picture
 };

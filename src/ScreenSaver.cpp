@@ -70,9 +70,9 @@ public:
     std::string shown_caption;
 };
 
-ScreenSaver::ScreenSaver() : d_(new PrivateScreenSaver) {}
+ScreenSaver::ScreenSaver() : d_(std::make_unique<PrivateScreenSaver>()) {}
 
-ScreenSaver::~ScreenSaver() { delete d_; }
+ScreenSaver::~ScreenSaver() = default;
 
 bool ScreenSaver::read_config(const char* file_name) {
     Configurator config;
