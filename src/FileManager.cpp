@@ -230,10 +230,7 @@ bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::
         return false;
     }
     bitmap = loaded.get();
-    if (cache_.add(path, bitmap, content))
-        loaded.release();
-    else
-        uncached_ = std::move(loaded);
+    if (!cache_.add(path, loaded, content)) uncached_ = std::move(loaded);
     return true;
 }
 
