@@ -40,6 +40,17 @@ bool delay_passed(std::int32_t now, std::int32_t last, std::int32_t delay) {
     const std::uint32_t since = static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(last);
     return since >= static_cast<std::uint32_t>(delay);
 }
+// Sets a flag for as long as it lives, so that every way out of a step clears it.
+class FlagHeld {
+public:
+    explicit FlagHeld(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagHeld() { flag_ = false; }
+    FlagHeld(const FlagHeld&) = delete;
+    FlagHeld& operator=(const FlagHeld&) = delete;
+
+private:
+    bool& flag_;
+};
 } // namespace
 
 class ScreenSaver::PrivateScreenSaver {
@@ -130,7 +141,7 @@ void ScreenSaver::next(bool forced) {
         GW_TRACE(kModule, 2)("next already running");
         return;
     }
-    d.running = true;
+    const FlagHeld running(d.running);
 
     const int index_steps = d.step_count == 0 ? kFirstStepIndexSteps : 1;
     for (int i = 0; i < index_steps; ++i) d.file_manager.constructPath();
@@ -139,10 +150,8 @@ void ScreenSaver::next(bool forced) {
     // The first step is due at once whatever the delay, also one longer than the distance
     // from last_step_time's start value to the clock's origin.
     if (!forced &&
-        (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.delay)))) {
-        d.running = false;
+        (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.delay))))
         return;
-    }
 
     GW_TRACE(kModule, 4)("--------------------------------------------");
     GW_TRACE(kModule, 4)("next( %sforced ) [%d:%dms]", forced ? "" : "not ", d.step_count, now);
@@ -160,7 +169,6 @@ void ScreenSaver::next(bool forced) {
     d.last_step_time = now;
     d.suppressor.suppress();
     if (d.step_count < INT32_MAX) ++d.step_count;
-    d.running = false;
 }
 
 void ScreenSaver::redraw() {
