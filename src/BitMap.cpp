@@ -5,6 +5,7 @@
 #include "OwnedFile.h"
 #include "PictureSize.h"
 #include "Platform.h"
+#include "ScopedValue.h"
 #include "Tracer.h"
 
 #include <FreeImage.h>
@@ -59,18 +60,6 @@ void route_decoder_messages() {
     FreeImage_SetOutputMessage(freeimage_message);
     decoder_messages::route_tiff(decoder_message);
 }
-
-// Names the file for the decoders' messages while it is decoded.
-class Decoding {
-public:
-    explicit Decoding(const char* path) : previous_(g_decoding) { g_decoding = path; }
-    ~Decoding() { g_decoding = previous_; }
-    Decoding(const Decoding&) = delete;
-    Decoding& operator=(const Decoding&) = delete;
-
-private:
-    const char* previous_;
-};
 
 // The size of a picture as it will be decoded (turned upright), and its bytes per pixel.
 using Size = picture_size::Size;
@@ -278,7 +267,8 @@ bool BitMap::load(const std::string& path) {
     if (window_width_ == 0 && window_height_ == 0) return false;
     const char* name = path.c_str();
     route_decoder_messages();
-    const Decoding decoding(name);
+    // Names the file in the decoders' messages while it is decoded.
+    const ScopedValue<const char*> decoding(g_decoding, name);
     // A decoder that throws (a length it cannot allocate, say) refuses the picture; nothing
     // escapes into the event loop. Every bitmap is held by a Dib, so none leaks meanwhile.
     try {

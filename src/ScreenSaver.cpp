@@ -4,6 +4,7 @@
 #include "Configurator.h"
 #include "FileManager.h"
 #include "Platform.h"
+#include "ScopedValue.h"
 #include "Suppressor.h"
 #include "Tracer.h"
 
@@ -40,17 +41,6 @@ bool delay_passed(std::int32_t now, std::int32_t last, std::int32_t delay) {
     const std::uint32_t since = static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(last);
     return since >= static_cast<std::uint32_t>(delay);
 }
-// Sets a flag for as long as it lives, so that every way out of a step clears it.
-class FlagHeld {
-public:
-    explicit FlagHeld(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagHeld() { flag_ = false; }
-    FlagHeld(const FlagHeld&) = delete;
-    FlagHeld& operator=(const FlagHeld&) = delete;
-
-private:
-    bool& flag_;
-};
 } // namespace
 
 class ScreenSaver::PrivateScreenSaver {
@@ -141,7 +131,7 @@ void ScreenSaver::next(bool forced) {
         GW_TRACE(kModule, 2)("next already running");
         return;
     }
-    const FlagHeld running(d.running);
+    const ScopedValue<bool> running(d.running, true); // cleared on every way out
 
     const int index_steps = d.step_count == 0 ? kFirstStepIndexSteps : 1;
     for (int i = 0; i < index_steps; ++i) d.file_manager.constructPath();
