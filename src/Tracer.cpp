@@ -51,10 +51,6 @@ struct Tracer::State {
     OwnedFile file; // open from the first record written after set_file
     std::string file_name;
     const char* module_name = "???";
-    const char* source_file = "";
-    std::int32_t line = 0;
-    std::int32_t level = 0;
-    std::int32_t module = 0;
     bool header_due = true;
     // The named file is a link or not a regular file: nothing is written until set_file.
     bool refused = false;
@@ -150,8 +146,9 @@ void Tracer::all_module_level(std::int32_t level) {
     record(kTracerModule, 3, __LINE__, __FILE__).print("all_module_level( %d )", level);
 }
 
-Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t line,
-                       const char* source_file) {
+// The source line and file are not part of the written record.
+Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t /*line*/,
+                       const char* /*source_file*/) {
     if (!state_) return null_tracer();
     merge_pending();
     const char* name = "???";
@@ -176,10 +173,6 @@ Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t lin
         }
     }
     state_->module_name = name;
-    state_->module = module;
-    state_->level = level;
-    state_->line = line;
-    state_->source_file = source_file;
     return *this;
 }
 
