@@ -1,25 +1,85 @@
 #include "BitMap.h"
 
+#include "DecoderMessages.h"
+#include "HeifDecoder.h"
+#include "OwnedFile.h"
+#include "PictureSize.h"
 #include "Platform.h"
+#include "ScopedValue.h"
 #include "Tracer.h"
 
 #include <FreeImage.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("BitMap");
 
-// Beyond this a picture is not decoded: a few hundred bytes of file can announce a size
+// Beyond these a picture is not decoded: a few hundred bytes of file can announce a size
 // whose pixels would exhaust memory.
 constexpr std::int64_t kMaxPixels = 256LL * 1024 * 1024;
+constexpr std::int64_t kMaxBytes = 1024LL * 1024 * 1024;
 
-FIBITMAP* dib(void* picture) { return static_cast<FIBITMAP*>(picture); }
+using Dib = BitMap::Dib;
 
-bool too_large(std::int64_t width, std::int64_t height) { return width * height > kMaxPixels; }
+// What cameras, phones and editors write for photos, each read by a maintained library
+// (or, for BMP and GIF, by a reader simple enough to be sized exactly first). FreeImage's
+// other readers are old code that a damaged file can crash or hang.
+bool shown_format(FREE_IMAGE_FORMAT fif) {
+    switch (fif) {
+    case FIF_JPEG: case FIF_PNG: case FIF_GIF: case FIF_BMP: case FIF_TIFF: case FIF_WEBP:
+    case FIF_EXR: case FIF_RAW:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The file being decoded, named in the decoders' messages.
+const char* g_decoding = "";
+
+void decoder_message(const char* text) {
+    // Some messages end with a line break of their own: the trace adds one.
+    std::string line(text ? text : "");
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    GW_TRACE(kModule, 3)("load( %s ) decoder: %s", g_decoding, line.c_str());
+}
+
+void freeimage_message(FREE_IMAGE_FORMAT, const char* text) { decoder_message(text); }
+
+// Decoder messages go to the trace, never to stderr: once for the process.
+void route_decoder_messages() {
+    static bool routed = false;
+    if (routed) return;
+    routed = true;
+    FreeImage_SetOutputMessage(freeimage_message);
+    decoder_messages::route_tiff(decoder_message);
+}
+
+// The size of a picture as it will be decoded (turned upright), and its bytes per pixel.
+using Size = picture_size::Size;
+
+bool refused_as_too_large(const char* path, const Size& size) {
+    // Each side first: two 32-bit sides multiplied could overflow even 64 bits.
+    if (size.width > kMaxPixels || size.height > kMaxPixels ||
+        size.width * size.height > kMaxPixels) {
+        GW_TRACE(kModule, 1)("load( %s ) refused: %lldx%lld pixels is too large", path,
+                             static_cast<long long>(size.width), static_cast<long long>(size.height));
+        return true;
+    }
+    if (size.width * size.height * size.bytes_per_pixel > kMaxBytes) {
+        GW_TRACE(kModule, 1)("load( %s ) refused: %lldx%lld pixels of %d bytes is too large", path,
+                             static_cast<long long>(size.width), static_cast<long long>(size.height),
+                             size.bytes_per_pixel);
+        return true;
+    }
+    return false;
+}
 
 // EXIF orientations 5 to 8 turn the picture by a quarter: the shown size is swapped.
 bool turned_by_exif(FIBITMAP* header) {
@@ -31,59 +91,25 @@ bool turned_by_exif(FIBITMAP* header) {
     return value && *value >= 5 && *value <= 8;
 }
 
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-bool read_bytes(std::FILE* file, unsigned char* into, std::size_t count) {
-    return std::fread(into, 1, count, file) == count;
-}
-
-// Size of the first frame of a GIF, from its image descriptor. FreeImage decodes that frame
-// alone and allocates all of it before reading a pixel; neither the logical screen nor a
-// later frame is allocated. The blocks are walked as FreeImage walks them, so the
-// descriptor found is the one that it decodes; false when there is none to find.
-bool gif_frame_size(const char* path, std::int32_t& width, std::int32_t& height) {
-    File file(std::fopen(path, "rb"), &std::fclose);
-    if (!file) return false;
-    unsigned char screen[13]; // signature, then the logical screen descriptor
-    if (!read_bytes(file.get(), screen, sizeof screen)) return false;
-    if ((screen[10] & 0x80) != 0 && // the global colour table
-        std::fseek(file.get(), 3L * (2L << (screen[10] & 7)), SEEK_CUR) != 0)
-        return false;
-    unsigned char introducer = 0;
-    // Each pass reads at least one byte: the walk ends at the end of the file.
-    while (read_bytes(file.get(), &introducer, 1)) {
-        if (introducer == 0x2c) { // image descriptor: left, top, width, height, little-endian
-            unsigned char descriptor[8];
-            if (!read_bytes(file.get(), descriptor, sizeof descriptor)) return false;
-            width = descriptor[4] | (descriptor[5] << 8);
-            height = descriptor[6] | (descriptor[7] << 8);
-            return true;
-        }
-        unsigned char label = 0;
-        if (introducer != 0x21 || !read_bytes(file.get(), &label, 1)) return false;
-        // The extension's data sub-blocks, up to an empty one.
-        unsigned char length = 0;
-        while (read_bytes(file.get(), &length, 1) && length != 0)
-            if (std::fseek(file.get(), length, SEEK_CUR) != 0) return false;
-    }
-    return false;
-}
-
-// Size of the picture as it will be shown, from its header alone; false when the format
-// cannot read a header without the pixels (or the header is unreadable). FreeImage reads
-// no GIF header alone: that one is read here.
-bool shown_size_from_header(FREE_IMAGE_FORMAT fif, const char* path, std::int32_t& width,
-                            std::int32_t& height) {
-    if (fif == FIF_GIF) return gif_frame_size(path, width, height);
+// Size of the picture as it will be shown, from its header alone; false when the header is
+// unreadable. GIF and OpenEXR are read here: FreeImage reads no GIF header alone, and
+// OpenEXR's header reader allocates per scan line of the announced size.
+bool shown_size_from_header(FREE_IMAGE_FORMAT fif, const char* path,
+                            picture_size::Source& file, Size& size) {
+    if (fif == FIF_GIF) return picture_size::gif(file, size);
+    if (fif == FIF_EXR) return picture_size::exr(file, size);
     if (!FreeImage_FIFSupportsNoPixels(fif)) return false;
     // Without JPEG_EXIFROTATE: FreeImage 3.18 does not turn a header, so the swap is ours
     // alone, whatever a later version does.
-    FIBITMAP* header = FreeImage_Load(fif, path, FIF_LOAD_NOPIXELS);
+    const Dib header(FreeImage_Load(fif, path, FIF_LOAD_NOPIXELS));
     if (!header) return false;
-    width = static_cast<std::int32_t>(FreeImage_GetWidth(header));
-    height = static_cast<std::int32_t>(FreeImage_GetHeight(header));
-    if (fif == FIF_JPEG && turned_by_exif(header)) std::swap(width, height);
-    FreeImage_Unload(header);
+    size.width = FreeImage_GetWidth(header.get());
+    size.height = FreeImage_GetHeight(header.get());
+    // A camera RAW file is shown from its 8-bit preview (or developed to 8 bits), whatever
+    // the depth of its sensor data that the header describes.
+    size.bytes_per_pixel =
+        fif == FIF_RAW ? 3 : static_cast<std::int32_t>((FreeImage_GetBPP(header.get()) + 7) / 8);
+    if (fif == FIF_JPEG && turned_by_exif(header.get())) std::swap(size.width, size.height);
     return true;
 }
 
@@ -108,28 +134,110 @@ bool reduction_fits(std::int64_t iw, std::int64_t ih, std::int64_t w, std::int64
 // of 8, 4, 2 that the longer side divided by that size reaches, rounding the reduced sides
 // up; it turns the picture after reducing it. Asking for the longer side divided by the
 // reduction (at most 65535 / 2, so the flags stay positive) selects exactly that reduction.
-FIBITMAP* load_reduced_jpeg(const char* path, std::int32_t iw, std::int32_t ih, std::int32_t w,
-                            std::int32_t h) {
+Dib load_reduced_jpeg(const char* path, std::int32_t iw, std::int32_t ih, std::int32_t w,
+                      std::int32_t h) {
     if (w <= 0 || h <= 0) return nullptr;
     std::int32_t reduction = 8;
     while (reduction > 1 && !reduction_fits(iw, ih, w, h, reduction)) reduction /= 2;
     if (reduction == 1) return nullptr;
     const auto wanted = static_cast<unsigned>(std::max(iw, ih) / reduction);
-    FIBITMAP* decoded =
-        FreeImage_Load(FIF_JPEG, path, static_cast<int>((wanted << 16) | JPEG_EXIFROTATE));
+    Dib decoded(
+        FreeImage_Load(FIF_JPEG, path, static_cast<int>((wanted << 16) | JPEG_EXIFROTATE)));
     if (decoded &&
-        (FreeImage_GetWidth(decoded) != static_cast<unsigned>((iw + reduction - 1) / reduction) ||
-         FreeImage_GetHeight(decoded) != static_cast<unsigned>((ih + reduction - 1) / reduction))) {
-        FreeImage_Unload(decoded);
-        decoded = nullptr;
+        (FreeImage_GetWidth(decoded.get()) != static_cast<unsigned>((iw + reduction - 1) / reduction) ||
+         FreeImage_GetHeight(decoded.get()) != static_cast<unsigned>((ih + reduction - 1) / reduction)))
+        decoded.reset();
+    return decoded;
+}
+
+// Any decoded picture as 24 bits per pixel; null when the library cannot convert it.
+Dib to_24_bits(Dib decoded) {
+    FIBITMAP* source = decoded.get();
+    switch (FreeImage_GetImageType(source)) {
+    case FIT_BITMAP:
+        // A 24-bit bitmap is already what the conversion would copy: skipping the copy spares
+        // time and a second full-size picture in memory.
+        if (FreeImage_GetBPP(source) == 24) return decoded;
+        return Dib(FreeImage_ConvertTo24Bits(source));
+    case FIT_RGB16:
+    case FIT_RGBA16:
+        return Dib(FreeImage_ConvertTo24Bits(source)); // the high byte of each sample
+    case FIT_UINT16: {
+        // The high byte too, not a stretch between the darkest and the lightest sample:
+        // a scan keeps its tones and an even grey stays that grey.
+        const Dib grey(FreeImage_ConvertTo8Bits(source));
+        return Dib(grey ? FreeImage_ConvertTo24Bits(grey.get()) : nullptr);
+    }
+    case FIT_FLOAT:
+    case FIT_RGBF:
+    case FIT_RGBAF: {
+        // Scene light (float TIFF, OpenEXR): Reinhard's global operator keeps colours and
+        // the contrast between light and shade as a photo shows them.
+        Dib rgb(FreeImage_GetImageType(source) == FIT_RGBF ? nullptr
+                                                           : FreeImage_ConvertToRGBF(source));
+        return Dib(FreeImage_ToneMapping(rgb ? rgb.get() : source, FITMO_REINHARD05, 0, 0));
+    }
+    default: {
+        // Other integer and double samples have no natural range: stretched to 8 bits.
+        const Dib standard(FreeImage_ConvertToStandardType(source, TRUE));
+        return Dib(standard ? FreeImage_ConvertTo24Bits(standard.get()) : nullptr);
+    }
+    }
+}
+
+// Reads a HEIF or AVIF picture: its size from the container, then its pixels into a 24-bit
+// bitmap. iw x ih is the shown size; w x h the fitted size.
+Dib load_heif(const char* path, std::int32_t& iw, std::int32_t& ih, std::int32_t window_width,
+              std::int32_t window_height, std::int32_t& w, std::int32_t& h) {
+    if (!HeifDecoder::available()) {
+        GW_TRACE(kModule, 1)("load( %s ) refused: format HEIF is not shown", path);
+        return nullptr;
+    }
+    std::string error;
+    const std::unique_ptr<HeifDecoder> decoder = HeifDecoder::open(path, error);
+    if (!decoder) {
+        decoder_message(error.c_str());
+        return nullptr;
+    }
+    iw = decoder->width();
+    ih = decoder->height();
+    Size size;
+    size.width = iw;
+    size.height = ih;
+    size.bytes_per_pixel = 3;
+    if (iw <= 0 || ih <= 0 || refused_as_too_large(path, size)) return nullptr;
+    BitMap::fit(iw, ih, window_width, window_height, w, h);
+
+    Dib decoded;
+    const auto target = [&decoded, path](std::int32_t width, std::int32_t height) {
+        HeifDecoder::Rows rows;
+        // The coded picture may disagree with the container's size property.
+        Size decoded_size;
+        decoded_size.width = width;
+        decoded_size.height = height;
+        decoded_size.bytes_per_pixel = 3;
+        if (refused_as_too_large(path, decoded_size)) return rows;
+        decoded.reset(FreeImage_Allocate(width, height, 24));
+        if (!decoded) return rows;
+        // FreeImage keeps its rows bottom-up: the picture's top row is the last one.
+        rows.top = FreeImage_GetBits(decoded.get()) +
+                   static_cast<std::ptrdiff_t>(height - 1) * FreeImage_GetPitch(decoded.get());
+        rows.stride = -static_cast<std::ptrdiff_t>(FreeImage_GetPitch(decoded.get()));
+        return rows;
+    };
+    if (!decoder->decode(w, h, target, error)) {
+        decoder_message(error.c_str());
+        return nullptr;
     }
     return decoded;
 }
 } // namespace
 
-BitMap::~BitMap() {
-    if (picture_) FreeImage_Unload(dib(picture_));
-}
+void BitMap::Unloader::operator()(FIBITMAP* bitmap) const { FreeImage_Unload(bitmap); }
+
+BitMap::BitMap() = default;
+
+BitMap::~BitMap() = default;
 
 void BitMap::set_window_size(std::int32_t window_width, std::int32_t window_height) {
     window_width_ = window_width;
@@ -157,70 +265,98 @@ void BitMap::fit(std::int32_t iw, std::int32_t ih, std::int32_t window_width,
 
 bool BitMap::load(const std::string& path) {
     if (window_width_ == 0 && window_height_ == 0) return false;
-    if (!platform::is_regular_file(path)) return false;
-
     const char* name = path.c_str();
+    route_decoder_messages();
+    // Names the file in the decoders' messages while it is decoded.
+    const ScopedValue<const char*> decoding(g_decoding, name);
+    // A decoder that throws (a length it cannot allocate, say) refuses the picture; nothing
+    // escapes into the event loop. Every bitmap is held by a Dib, so none leaks meanwhile.
+    try {
+        return load_file(name);
+    } catch (const std::exception& error) {
+        GW_TRACE(kModule, 1)("load( %s ) refused: the decoder failed (%s)", name, error.what());
+    } catch (...) {
+        GW_TRACE(kModule, 1)("load( %s ) refused: the decoder failed", name);
+    }
+    return false;
+}
+
+bool BitMap::load_file(const char* name) {
+    // Only a regular file that holds something: a pipe or a device, or a file under /proc
+    // that says it is empty, could block a read for ever.
+    if (!platform::is_regular_file(name)) return false;
+    const OwnedFile file(std::fopen(name, "rb"));
+    if (!file) return false;
+    picture_size::FileSource source(file.get());
+    if (source.size() == 0) return false;
+
     const FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(name, 0);
     std::int32_t iw = 0;
     std::int32_t ih = 0;
-    const bool sized = shown_size_from_header(fif, name, iw, ih);
-    if (sized && too_large(iw, ih)) {
-        GW_TRACE(kModule, 1)("load( %s ) refused: %dx%d pixels is too large", name, iw, ih);
-        return false;
-    }
-
-    // A JPEG much larger than the window is decoded reduced: the size traced and fitted
-    // remain those of the whole picture, only the box filter gets fewer pixels to average.
     std::int32_t w = 0;
     std::int32_t h = 0;
-    FIBITMAP* decoded = nullptr;
-    if (fif == FIF_JPEG && sized) {
-        fit(iw, ih, window_width_, window_height_, w, h);
-        decoded = load_reduced_jpeg(name, iw, ih, w, h);
-    }
-    if (!decoded) {
-        // The flag bit of JPEG_EXIFROTATE means something else to other formats.
-        decoded = FreeImage_Load(fif, name, fif == FIF_JPEG ? JPEG_EXIFROTATE : 0);
+    Dib decoded;
+    if (fif == FIF_UNKNOWN) {
+        if (!picture_size::is_heif(source)) return false;
+        decoded = load_heif(name, iw, ih, window_width_, window_height_, w, h);
         if (!decoded) return false;
-        iw = static_cast<std::int32_t>(FreeImage_GetWidth(decoded));
-        ih = static_cast<std::int32_t>(FreeImage_GetHeight(decoded));
-        if (too_large(iw, ih)) { // formats that cannot read a header alone
-            FreeImage_Unload(decoded);
-            GW_TRACE(kModule, 1)("load( %s ) refused: %dx%d pixels is too large", name, iw, ih);
+    } else {
+        if (!shown_format(fif)) {
+            GW_TRACE(kModule, 1)("load( %s ) refused: format %s is not shown", name,
+                                 FreeImage_GetFormatFromFIF(fif));
             return false;
         }
-        fit(iw, ih, window_width_, window_height_, w, h);
+        Size size;
+        if (!shown_size_from_header(fif, name, source, size)) return false;
+        if (refused_as_too_large(name, size)) return false;
+        iw = static_cast<std::int32_t>(size.width);
+        ih = static_cast<std::int32_t>(size.height);
+
+        // A JPEG much larger than the window is decoded reduced: the size traced and fitted
+        // remain those of the whole picture, only the box filter gets fewer pixels to average.
+        if (fif == FIF_JPEG) {
+            fit(iw, ih, window_width_, window_height_, w, h);
+            decoded = load_reduced_jpeg(name, iw, ih, w, h);
+        }
+        if (!decoded) {
+            // The flag bit of JPEG_EXIFROTATE means something else to other formats; a RAW
+            // file is shown from the preview that the camera embedded.
+            const int flags = fif == FIF_JPEG ? JPEG_EXIFROTATE : fif == FIF_RAW ? RAW_PREVIEW : 0;
+            decoded.reset(FreeImage_Load(fif, name, flags));
+            if (!decoded) return false;
+            iw = static_cast<std::int32_t>(FreeImage_GetWidth(decoded.get()));
+            ih = static_cast<std::int32_t>(FreeImage_GetHeight(decoded.get()));
+            // The header may disagree with the frame: the frame is what was decoded.
+            size.width = iw;
+            size.height = ih;
+            size.bytes_per_pixel =
+                static_cast<std::int32_t>((FreeImage_GetBPP(decoded.get()) + 7) / 8);
+            if (refused_as_too_large(name, size)) return false;
+            fit(iw, ih, window_width_, window_height_, w, h);
+        }
     }
     GW_TRACE(kModule, 4)("load( %s ) win:%dx%d img:%dx%d", name, window_width_, window_height_,
                          iw, ih);
     GW_TRACE(kModule, 4)("~ rescale:%dx%d", w, h);
 
-    // A 24-bit bitmap is already what the conversion would copy: skipping the copy spares
-    // time and a second full-size picture in memory.
-    FIBITMAP* converted = decoded;
-    if (FreeImage_GetImageType(decoded) != FIT_BITMAP || FreeImage_GetBPP(decoded) != 24) {
-        converted = FreeImage_ConvertTo24Bits(decoded);
-        FreeImage_Unload(decoded);
-    }
-    FIBITMAP* resized = nullptr;
-    if (converted && w > 0 && h > 0) resized = FreeImage_Rescale(converted, w, h, FILTER_BOX);
-    if (converted) FreeImage_Unload(converted);
+    const Dib converted = to_24_bits(std::move(decoded));
+    Dib resized;
+    if (converted && w > 0 && h > 0) resized.reset(FreeImage_Rescale(converted.get(), w, h, FILTER_BOX));
     if (!resized) {
         GW_TRACE(kModule, 1)("load( %s ) --> no %dx%d picture made", name, w, h);
         return false;
     }
 
-    if (picture_) FreeImage_Unload(dib(picture_));
-    picture_ = resized;
+    picture_ = std::move(resized);
     width_ = w;
     height_ = h;
     return true;
 }
 
 const std::uint8_t* BitMap::bits() const {
-    return picture_ ? FreeImage_GetBits(dib(picture_)) : nullptr;
+    return picture_ ? FreeImage_GetBits(picture_.get()) : nullptr;
 }
 
 std::int32_t BitMap::pitch() const {
-    return picture_ ? static_cast<std::int32_t>(FreeImage_GetPitch(dib(picture_))) : 0;
+    return picture_ ? static_cast<std::int32_t>(FreeImage_GetPitch(picture_.get())) : 0;
 }

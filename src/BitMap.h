@@ -2,11 +2,20 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+struct FIBITMAP;
 
 class BitMap {
 public:
-    BitMap() = default;
+    // The owner of a decoder bitmap, which it unloads when it goes.
+    struct Unloader {
+        void operator()(FIBITMAP* bitmap) const;
+    };
+    using Dib = std::unique_ptr<FIBITMAP, Unloader>;
+
+    BitMap();
     ~BitMap();
     BitMap(const BitMap&) = delete;
     BitMap& operator=(const BitMap&) = delete;
@@ -30,9 +39,11 @@ public:
                     std::int32_t window_height, std::int32_t& w, std::int32_t& h);
 
 private:
+    bool load_file(const char* path);
+
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     std::int32_t window_width_ = 0;
     std::int32_t window_height_ = 0;
-    void* picture_ = nullptr; // the decoder's bitmap of the fitted picture
+    Dib picture_; // the decoder's bitmap of the fitted picture
 };

@@ -1,5 +1,7 @@
 #include "Configurator.h"
 
+#include "Ascii.h"
+#include "OwnedFile.h"
 #include "Platform.h"
 #include "Tracer.h"
 
@@ -12,11 +14,6 @@ namespace {
 const std::int32_t kModule = Tracer::register_module("Configurator");
 
 constexpr std::size_t kLineBuffer = 500;
-
-unsigned char fold(char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
 
 bool is_separator(char c) { return c == ' ' || c == ':' || c == '=' || c == '\t'; }
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -168,8 +165,8 @@ bool read_line(TextSource& text, char (&line)[kLineBuffer], std::size_t& length)
 bool Configurator::KeyLess::operator()(const std::string& a, const std::string& b) const {
     const std::size_t shorter = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < shorter; ++i) {
-        const unsigned char ca = fold(a[i]);
-        const unsigned char cb = fold(b[i]);
+        const auto ca = static_cast<unsigned char>(ascii_lower(a[i]));
+        const auto cb = static_cast<unsigned char>(ascii_lower(b[i]));
         if (ca != cb) return ca < cb;
     }
     return a.size() < b.size();
@@ -235,13 +232,13 @@ bool Configurator::get_int(const std::string& key, std::int32_t& value, int inde
 bool ReadConfigFile(const char* file_name, Configurator& store) {
     // Binary: line ends are found here, and a Windows text stream would end UTF-16 text at a
     // 0x1A byte and merge the bytes 0x0D 0x0A of other characters.
-    std::FILE* file = file_name ? platform::open_shared(file_name, "rb") : nullptr;
+    const OwnedFile file(file_name ? platform::open_shared(file_name, "rb") : nullptr);
     if (!file) {
         GW_TRACE(kModule, 1)("ReadConfigFile( %s ) open failed", file_name ? file_name : "");
         return false;
     }
     GW_TRACE(kModule, 3)("ReadConfigFile( %s )", file_name);
-    TextSource text(file);
+    TextSource text(file.get());
     const bool converted = text.encoding() != TextSource::Encoding::Bytes;
     if (converted) GW_TRACE(kModule, 3)("~ text in %s", encoding_name(text.encoding()));
 
@@ -278,6 +275,5 @@ bool ReadConfigFile(const char* file_name, Configurator& store) {
             store.add(key, value);
         }
     }
-    std::fclose(file);
     return true;
 }

@@ -1,5 +1,6 @@
 #include "FileManager.h"
 
+#include "Ascii.h"
 #include "BitMap.h"
 #include "DirectoryScanner.h"
 #include "Tracer.h"
@@ -17,8 +18,6 @@ std::int64_t frame_bytes(std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) return 0;
     return ((static_cast<std::int64_t>(width) * 3 + 3) / 4 * 4) * height;
 }
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 } // namespace
 
 // Case-blind for the 26 ASCII letters only; every other byte compares exactly.
@@ -141,14 +140,10 @@ bool FileManager::setCacheMegabytes(std::int32_t megabytes) {
     return cache_.set_budget(megabytes < 0 ? -1 : megabytes * kMiB);
 }
 
-bool FileManager::excluded(const std::string& path, const std::string** pattern) const {
-    for (const std::string& candidate : exclude_patterns_) {
-        if (path_contains(path, candidate)) {
-            *pattern = &candidate;
-            return true;
-        }
-    }
-    return false;
+const std::string* FileManager::excluded(const std::string& path) const {
+    for (const std::string& pattern : exclude_patterns_)
+        if (path_contains(path, pattern)) return &pattern;
+    return nullptr;
 }
 
 BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::string& path) {
@@ -159,46 +154,55 @@ BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::str
         GW_TRACE(kModule, 2)("nextImage : not any valid image !");
         return nullptr;
     }
-    int failures = 0;
-    platform::FileId id;
-    for (;;) {
-        if (history_.next()) {
-            path = path_at(history_.current());
-            BitMap* bitmap = nullptr;
-            if (path.empty() || !loadImage(width, height, path, bitmap, id)) return nullptr;
-            shown_path_ = path;
-            shown_id_ = id;
-            return bitmap;
-        }
-        std::int32_t candidate;
-        for (;;) {
-            candidate = randomizator_.try_next();
-            if (candidate < 0) return nullptr;
-            path = path_at(candidate);
-            if (!path.empty()) break;
-            randomizator_.set_result(false);
-        }
-        const std::string* pattern = nullptr;
-        if (excluded(path, &pattern)) {
-            GW_TRACE(kModule, 3)("nextImage : <%s> excluded beacause it contains <%s>",
-                                 path.c_str(), pattern->c_str());
-        } else {
-            BitMap* bitmap = nullptr;
-            if (loadImage(width, height, path, bitmap, id)) {
-                randomizator_.set_result(true);
-                history_.add(candidate);
-                shown_path_ = path;
-                shown_id_ = id;
-                return bitmap;
-            }
-            GW_TRACE(kModule, 3)("nextImage : <%s> not displayabe", path.c_str());
-        }
-        randomizator_.set_result(false);
-        if (++failures >= kFailureLimit) {
-            GW_TRACE(kModule, 0)("nextImage : too much failure => exit");
-            return nullptr;
-        }
+    for (int failures = 0; failures < kFailureLimit; ++failures) {
+        if (history_.next()) return replay(width, height, path);
+        const std::int32_t candidate = draw(path);
+        if (candidate < 0) return nullptr;
+        if (BitMap* bitmap = try_candidate(candidate, width, height, path)) return bitmap;
     }
+    GW_TRACE(kModule, 0)("nextImage : too much failure => exit");
+    return nullptr;
+}
+
+BitMap* FileManager::replay(std::int32_t width, std::int32_t height, std::string& path) {
+    // A file gone since it was shown ends this step: going forward means that very file.
+    path = path_at(history_.current());
+    return path.empty() ? nullptr : show(width, height, path);
+}
+
+std::int32_t FileManager::draw(std::string& path) {
+    for (;;) {
+        const std::int32_t candidate = randomizator_.try_next();
+        if (candidate < 0) return candidate;
+        path = path_at(candidate);
+        if (!path.empty()) return candidate;
+        randomizator_.set_result(false);
+    }
+}
+
+BitMap* FileManager::try_candidate(std::int32_t candidate, std::int32_t width,
+                                   std::int32_t height, const std::string& path) {
+    if (const std::string* pattern = excluded(path)) {
+        GW_TRACE(kModule, 3)("nextImage : <%s> excluded beacause it contains <%s>", path.c_str(),
+                             pattern->c_str());
+    } else if (BitMap* bitmap = show(width, height, path)) {
+        randomizator_.set_result(true);
+        history_.add(candidate);
+        return bitmap;
+    } else {
+        GW_TRACE(kModule, 3)("nextImage : <%s> not displayabe", path.c_str());
+    }
+    randomizator_.set_result(false);
+    return nullptr;
+}
+
+BitMap* FileManager::show(std::int32_t width, std::int32_t height, const std::string& path) {
+    BitMap* bitmap = nullptr;
+    platform::FileId id;
+    if (!loadImage(width, height, path, bitmap, id)) return nullptr;
+    shown_path_ = path;
+    shown_id_ = id;
+    return bitmap;
 }
 
 bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::string& path,
@@ -231,10 +235,7 @@ bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::
         return false;
     }
     bitmap = loaded.get();
-    if (cache_.add(path, bitmap, content))
-        loaded.release();
-    else
-        uncached_ = std::move(loaded);
+    if (!cache_.add(path, loaded, content)) uncached_ = std::move(loaded);
     return true;
 }
 

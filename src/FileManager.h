@@ -73,7 +73,19 @@ private:
         std::string names;
         std::vector<std::uint32_t> starts;
     };
-    bool excluded(const std::string& path, const std::string** pattern) const;
+    // The first exclusion pattern that `path` contains; null when none does.
+    const std::string* excluded(const std::string& path) const;
+    // The picture of the file the history steps forward to; null when it cannot be shown.
+    BitMap* replay(std::int32_t width, std::int32_t height, std::string& path);
+    // The permutation's next number that names a file, its path in `path`; -1 when the
+    // permutation has none left.
+    std::int32_t draw(std::string& path);
+    // The picture of a drawn file, which then joins the history; null, and the draw counted
+    // as failed, when it is excluded or cannot be shown.
+    BitMap* try_candidate(std::int32_t candidate, std::int32_t width, std::int32_t height,
+                          const std::string& path);
+    // The picture of `path`, remembered as the one on screen; null when it cannot be shown.
+    BitMap* show(std::int32_t width, std::int32_t height, const std::string& path);
     std::string path_at(std::int32_t index);
     const Listing& listing_of(const std::string& folder);
 

@@ -4,6 +4,7 @@
 #include "Tracer.h"
 
 #include <iterator>
+#include <utility>
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("ImageCache");
@@ -89,12 +90,13 @@ void ImageCache::make_room(std::int64_t coming) {
     }
 }
 
-bool ImageCache::add(const std::string& path, BitMap* bitmap, const platform::FileId& id) {
+bool ImageCache::add(const std::string& path, std::unique_ptr<BitMap>& bitmap,
+                     const platform::FileId& id) {
     if (capacity_ == 0) {
         GW_TRACE(kModule, 2)("add( %s )--> cache not created !", path.c_str());
         return false;
     }
-    const std::int64_t size = pixel_bytes(bitmap);
+    const std::int64_t size = pixel_bytes(bitmap.get());
     if (budget_ != 0 && size > budget_) {
         GW_TRACE(kModule, 4)("add( %s ) larger than the byte budget --> not cached",
                              path.c_str());
@@ -109,7 +111,7 @@ bool ImageCache::add(const std::string& path, BitMap* bitmap, const platform::Fi
         entries_.pop_front();
         pushed_out = true;
     }
-    entries_.push_back(CacheSlot{path, id, std::unique_ptr<BitMap>(bitmap), size, nullptr});
+    entries_.push_back(CacheSlot{path, id, std::move(bitmap), size, nullptr});
     bytes_ += size;
     if (!pushed_out) GW_TRACE(kModule, 4)("add( %s ) --> %d in cache", path.c_str(), count());
     return true;

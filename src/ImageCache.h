@@ -30,9 +30,10 @@ public:
     // by the cache, valid until the next get, add, make_room or init; null on a miss. An entry
     // of that path with another identity (the file changed on disk) is destroyed.
     BitMap* get(const std::string& path, const platform::FileId& id = {});
-    // Takes ownership of `bitmap` and returns true; false when the cache is not created or the
-    // picture alone is over the budget, and the caller keeps the bitmap.
-    bool add(const std::string& path, BitMap* bitmap, const platform::FileId& id = {});
+    // Takes `bitmap` (left null) and returns true; false, `bitmap` untouched, when the cache is
+    // not created or the picture alone is over the budget.
+    bool add(const std::string& path, std::unique_ptr<BitMap>& bitmap,
+             const platform::FileId& id = {});
     // Frees now the pictures that an add of up to `coming` bytes will push out (their paths
     // then miss), so that a decode never holds more than the cache may.
     void make_room(std::int64_t coming = 0);

@@ -4,6 +4,7 @@
 #include "Configurator.h"
 #include "FileManager.h"
 #include "Platform.h"
+#include "ScopedValue.h"
 #include "Suppressor.h"
 #include "Tracer.h"
 
@@ -70,9 +71,9 @@ public:
     std::string shown_caption;
 };
 
-ScreenSaver::ScreenSaver() : d_(new PrivateScreenSaver) {}
+ScreenSaver::ScreenSaver() : d_(std::make_unique<PrivateScreenSaver>()) {}
 
-ScreenSaver::~ScreenSaver() { delete d_; }
+ScreenSaver::~ScreenSaver() = default;
 
 bool ScreenSaver::read_config(const char* file_name) {
     Configurator config;
@@ -130,7 +131,7 @@ void ScreenSaver::next(bool forced) {
         GW_TRACE(kModule, 2)("next already running");
         return;
     }
-    d.running = true;
+    const ScopedValue<bool> running(d.running, true); // cleared on every way out
 
     const int index_steps = d.step_count == 0 ? kFirstStepIndexSteps : 1;
     for (int i = 0; i < index_steps; ++i) d.file_manager.constructPath();
@@ -139,10 +140,8 @@ void ScreenSaver::next(bool forced) {
     // The first step is due at once whatever the delay, also one longer than the distance
     // from last_step_time's start value to the clock's origin.
     if (!forced &&
-        (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.delay)))) {
-        d.running = false;
+        (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.delay))))
         return;
-    }
 
     GW_TRACE(kModule, 4)("--------------------------------------------");
     GW_TRACE(kModule, 4)("next( %sforced ) [%d:%dms]", forced ? "" : "not ", d.step_count, now);
@@ -160,7 +159,6 @@ void ScreenSaver::next(bool forced) {
     d.last_step_time = now;
     d.suppressor.suppress();
     if (d.step_count < INT32_MAX) ++d.step_count;
-    d.running = false;
 }
 
 void ScreenSaver::redraw() {

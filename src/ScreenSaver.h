@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class BitMap;
@@ -48,5 +49,5 @@ public:
     bool next_due(std::int32_t& due_ms) const;
 
 private:
-    PrivateScreenSaver* d_;
+    std::unique_ptr<PrivateScreenSaver> d_;
 };

@@ -1,5 +1,6 @@
 #include "Tracer.h"
 
+#include "OwnedFile.h"
 #include "Platform.h"
 
 #include <cstdarg>
@@ -39,22 +40,17 @@ void read_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
 
 bool g_finished = false;
 
-} // namespace
-
 struct ModuleEntry {
     const char* name;
     std::int32_t level;
 };
 
+} // namespace
+
 struct Tracer::State {
-    std::FILE* file = nullptr;
-    bool is_open = false;
+    OwnedFile file; // open from the first record written after set_file
     std::string file_name;
     const char* module_name = "???";
-    const char* source_file = "";
-    std::int32_t line = 0;
-    std::int32_t level = 0;
-    std::int32_t module = 0;
     bool header_due = true;
     // The named file is a link or not a regular file: nothing is written until set_file.
     bool refused = false;
@@ -85,10 +81,7 @@ std::size_t put_header(char* buffer, std::size_t size, const char* module_name) 
 // Closes the trace at the end of the run with the final line break.
 struct TraceCloser {
     ~TraceCloser() {
-        if (g_state && g_state->is_open) {
-            std::fputs("\n", g_state->file);
-            std::fclose(g_state->file);
-        }
+        if (g_state && g_state->file) std::fputs("\n", g_state->file.get());
         delete g_state;
         g_state = nullptr;
         g_finished = true;
@@ -141,11 +134,7 @@ void Tracer::merge_pending() {
 
 void Tracer::set_file(const char* name) {
     if (!state_) return;
-    if (state_->is_open) {
-        std::fclose(state_->file);
-        state_->file = nullptr;
-        state_->is_open = false;
-    }
+    state_->file.reset();
     state_->file_name = name ? name : "";
     state_->refused = false;
     merge_pending();
@@ -157,8 +146,9 @@ void Tracer::all_module_level(std::int32_t level) {
     record(kTracerModule, 3, __LINE__, __FILE__).print("all_module_level( %d )", level);
 }
 
-Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t line,
-                       const char* source_file) {
+// The source line and file are not part of the written record.
+Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t /*line*/,
+                       const char* /*source_file*/) {
     if (!state_) return null_tracer();
     merge_pending();
     const char* name = "???";
@@ -168,9 +158,9 @@ Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t lin
         name = found->second.name;
     }
     if (state_->file_name.empty() || state_->refused) return null_tracer();
-    if (!state_->is_open) {
+    if (!state_->file) {
         platform::OpenFailure failure = platform::OpenFailure::None;
-        state_->file = platform::open_shared(state_->file_name.c_str(), "w", &failure);
+        state_->file.reset(platform::open_shared(state_->file_name.c_str(), "w", &failure));
         if (!state_->file) {
             // Writing through a link planted under the trace's name would overwrite whatever
             // it points to; a pipe or device could block. Said once, where the user may see it.
@@ -181,13 +171,8 @@ Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t lin
             }
             return null_tracer();
         }
-        state_->is_open = true;
     }
     state_->module_name = name;
-    state_->module = module;
-    state_->level = level;
-    state_->line = line;
-    state_->source_file = source_file;
     return *this;
 }
 
@@ -239,8 +224,8 @@ int Tracer::print(const char* format, ...) {
     if (written > 0) used += static_cast<std::size_t>(written);
     if (used > sizeof buffer - 1) used = sizeof buffer - 1;
 
-    const int result = static_cast<int>(std::fwrite(buffer, 1, used, state_->file));
-    std::fflush(state_->file);
+    const int result = static_cast<int>(std::fwrite(buffer, 1, used, state_->file.get()));
+    std::fflush(state_->file.get());
     return result;
 }
 

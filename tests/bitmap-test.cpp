@@ -1,4 +1,5 @@
 #include "BitMap.h"
+#include "HeifDecoder.h"
 #include "Pictures.h"
 #include "TestSupport.h"
 #include "Tracer.h"
@@ -8,9 +9,11 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -137,7 +140,9 @@ TEST_F(BitMapLoad, UndecodableFilesFailWithoutATraceLine) {
         EXPECT_EQ(nullptr, bitmap.bits());
         EXPECT_EQ(0, bitmap.pitch());
     }
-    EXPECT_FALSE(trace.contains("[BitMap]")) << trace.text();
+    // The decoders' own words may be traced; the loads themselves are not.
+    EXPECT_FALSE(trace.contains(" win:")) << trace.text();
+    EXPECT_FALSE(trace.contains("refused")) << trace.text();
 
     // Cut inside the compressed data, a JPEG still decodes: the decoder fills in grey.
     ASSERT_TRUE(pictures::write_truncated(dir / "tail.jpg", 300, 200, Format::Jpeg, 2000));
@@ -397,6 +402,190 @@ TEST_F(BitMapLoad, SecondLoadReplacesAndFailedLoadKeeps) {
     EXPECT_EQ(50, bitmap.height());
     EXPECT_EQ(blue_bits, bitmap.bits());
     EXPECT_TRUE(near(pixel(bitmap, 18, 25), kBlue, 0));
+}
+
+// Small files that FreeImage recognises by their content, whatever their names, and whose
+// readers crash, hang or exhaust memory on them.
+TEST_F(BitMapLoad, FormatsOutsideThePhotoFormatsAreRefusedBeforeDecoding) {
+    using pictures::Hostile;
+    const struct {
+        const char* name;
+        std::string bytes;
+        FREE_IMAGE_FORMAT fif;
+        const char* format;
+    } cases[] = {
+        {"dds.jpg", pictures::hostile(Hostile::Dds), FIF_DDS, "DDS"},
+        {"xbm.jpg", pictures::hostile(Hostile::Xbm), FIF_XBM, "XBM"}, // its reader never ends
+        {"sgi.png", pictures::hostile(Hostile::Sgi), FIF_SGI, "SGI"},
+        {"pfm.jpg", pictures::hostile(Hostile::Pfm), FIF_PFM, "PFM"},
+        {"pict.jpg", pictures::hostile(Hostile::Pict), FIF_PICT, "PICT"},
+    };
+    Tracer::instance().all_module_level(1);
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& c : cases) {
+        const std::string path = dir / c.name;
+        test::write_file(path, c.bytes);
+        ASSERT_EQ(c.fif, FreeImage_GetFileType(path.c_str(), 0)) << c.name;
+        BitMap bitmap;
+        bitmap.set_window_size(1920, 1080);
+        EXPECT_FALSE(bitmap.load(path)) << c.name;
+        EXPECT_EQ(1, trace.count("load( " + path + " ) refused: format " + c.format +
+                                 " is not shown"))
+            << trace.text();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST_F(BitMapLoad, OnlyRegularFilesWithContentAreRead) {
+    // A regular file of the proc file system reads as empty or blocks; it is not opened.
+    ASSERT_EQ(0, symlink("/proc/self/status", (dir / "proc.jpg").c_str()));
+    ASSERT_EQ(0, symlink("/dev/zero", (dir / "zero.png").c_str()));
+    for (const char* name : {"proc.jpg", "zero.png"}) {
+        BitMap bitmap;
+        bitmap.set_window_size(320, 200);
+        EXPECT_FALSE(bitmap.load(dir / name)) << name;
+    }
+    EXPECT_FALSE(trace.contains("[BitMap]")) << trace.text();
+}
+
+TEST_F(BitMapLoad, AnnouncedSizesAreCheckedInPixelsAndBytesBeforeDecoding) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* refusal;
+    } cases[] = {
+        // Its header reader would keep two words for each of the 10^9 lines: 16 GB.
+        {"tall.exr", pictures::exr_header(11, 1000000000, "BGR", 4000), nullptr},
+        // 100 megapixels within the pixel limit, but 16 bytes each.
+        {"deep.exr", pictures::exr_header(10000, 10000, "ABGR", 80000 + 4000),
+         "10000x10000 pixels of 16 bytes is too large"},
+        // 20000 scan lines whose offsets cannot fit in the file.
+        {"short.exr", pictures::exr_header(100, 20000, "BGR", 1000), nullptr},
+        // 164 megapixels of 8 bytes.
+        {"rgba16.png", "", "16384x10000 pixels of 8 bytes is too large"},
+    };
+    ASSERT_TRUE(pictures::write_png_header(dir / "rgba16.png", 16384, 10000, 16, 6));
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& c : cases) {
+        if (!c.bytes.empty()) test::write_file(dir / c.name, c.bytes);
+        BitMap bitmap;
+        bitmap.set_window_size(1920, 1080);
+        EXPECT_FALSE(bitmap.load(dir / c.name)) << c.name;
+        if (c.refusal) {
+            EXPECT_TRUE(trace.contains(c.name + std::string(" ) refused: ") + c.refusal))
+                << trace.text();
+        }
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+// Decoders' own messages (libtiff warns of tags it does not know in every camera's TIFF).
+TEST_F(BitMapLoad, DecoderMessagesGoToTheTraceNotToStandardError) {
+    const std::string path = dir / "a.tif";
+    ASSERT_TRUE(pictures::write(path, 64, 48, Format::Tiff));
+    Tracer::instance().all_module_level(3);
+    ::testing::internal::CaptureStderr();
+    BitMap bitmap;
+    bitmap.set_window_size(64, 48);
+    const bool loaded = bitmap.load(path);
+    const std::string printed = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ("", printed);
+    EXPECT_TRUE(trace.contains("load( " + path + " ) decoder: ")) << trace.text();
+    EXPECT_FALSE(trace.contains("win:64x48")); // level 4 stays out: the messages are level 3
+}
+
+// Deeper samples are brought to 8 bits per channel: 16-bit by their high byte, floating
+// point through a tone-mapping operator that keeps hues and the order of light and shade.
+TEST_F(BitMapLoad, EveryPixelTypeIsShown) {
+    using pictures::Container;
+    using pictures::Samples;
+    const struct {
+        const char* name;
+        Samples samples;
+        Container container;
+        double red, green, blue;
+        Colour expected; // exact for 16 bits; for floats, see below
+    } cases[] = {
+        {"grey16.png", Samples::Grey16, Container::Png, 0.5, 0.5, 0.5, {128, 128, 128}},
+        {"grey16.tif", Samples::Grey16, Container::Tiff, 0.25, 0.25, 0.25, {64, 64, 64}},
+        {"rgb16.png", Samples::Rgb16, Container::Png, 0.75, 0.25, 0.125, {32, 64, 192}},
+        {"rgba16.png", Samples::Rgba16, Container::Png, 0.125, 0.5, 0.75, {192, 128, 32}},
+        {"rgbf.tif", Samples::RgbFloat, Container::Tiff, 0.6, 0.3, 0.1, {}},
+        {"greyf.tif", Samples::GreyFloat, Container::Tiff, 0.4, 0.4, 0.4, {}},
+        {"rgbf.exr", Samples::RgbFloat, Container::Exr, 0.1, 0.3, 0.6, {}},
+        {"rgbaf.exr", Samples::RgbaFloat, Container::Exr, 0.2, 0.5, 0.2, {}},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir / c.name;
+        ASSERT_TRUE(pictures::write_deep(path, 60, 40, c.samples, c.container, c.red, c.green,
+                                         c.blue))
+            << c.name;
+        BitMap bitmap;
+        bitmap.set_window_size(120, 80);
+        ASSERT_TRUE(bitmap.load(path)) << c.name << "\n" << trace.text();
+        EXPECT_TRUE(trace.contains("load( " + path + " ) win:120x80 img:60x40 rescale:120x80"));
+        const Colour shown = pixel(bitmap, 60, 40);
+        if (c.samples == Samples::Grey16 || c.samples == Samples::Rgb16 ||
+            c.samples == Samples::Rgba16) {
+            EXPECT_TRUE(near(shown, c.expected, 1)) << c.name;
+            continue;
+        }
+        // Lighter to the right, neither black nor burnt out in the middle, and the channels in
+        // the order of the scene's light.
+        const Colour left = pixel(bitmap, 10, 40), right = pixel(bitmap, 110, 40);
+        EXPECT_LT(left.red + left.green + left.blue, shown.red + shown.green + shown.blue);
+        EXPECT_LT(shown.red + shown.green + shown.blue, right.red + right.green + right.blue);
+        const int channels[] = {shown.red, shown.green, shown.blue};
+        const double light[] = {c.red, c.green, c.blue};
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_GT(channels[i], 10) << c.name;
+            EXPECT_LT(channels[i], 250) << c.name;
+            for (int j = 0; j < 3; ++j) {
+                if (light[i] > light[j]) {
+                    EXPECT_GT(channels[i], channels[j]) << c.name;
+                } else if (light[i] == light[j]) {
+                    EXPECT_NEAR(channels[i], channels[j], 1) << c.name;
+                }
+            }
+        }
+    }
+}
+
+// Phones' pictures: HEIC, and AVIF with a rotation in its container.
+TEST_F(BitMapLoad, HeicAndAvifAreShownUprightWithTheCommonTraceLines) {
+    if (!HeifDecoder::available()) GTEST_SKIP() << "built without libheif";
+    const std::string heic = dir / "a.heic", avif = dir / "a.avif", turned = dir / "turned.avif";
+    // Stored 400 x 300, left half red. Turned a quarter anticlockwise, the red half is below.
+    ASSERT_TRUE(pictures::write_heif(heic, 400, 300, false, true, 0xff0000, 0x0000ff));
+    ASSERT_TRUE(pictures::write_heif(avif, 400, 300, true, true, 0xff0000, 0x0000ff));
+    ASSERT_TRUE(pictures::write_heif(turned, 400, 300, true, true, 0xff0000, 0x0000ff, "--irot 1"));
+    const struct {
+        const std::string& path;
+        const char* line;
+        int width, height;
+        Colour first, second; // left and right, or top and bottom as shown
+    } cases[] = {
+        {heic, " ) win:800x500 img:400x300 rescale:666x500", 666, 500, kRed, kBlue},
+        {avif, " ) win:800x500 img:400x300 rescale:666x500", 666, 500, kRed, kBlue},
+        {turned, " ) win:800x500 img:300x400 rescale:375x500", 375, 500, kBlue, kRed},
+    };
+    for (const auto& c : cases) {
+        BitMap bitmap;
+        bitmap.set_window_size(800, 500);
+        ASSERT_TRUE(bitmap.load(c.path)) << c.path << "\n" << trace.text();
+        EXPECT_EQ(c.width, bitmap.width());
+        EXPECT_EQ(c.height, bitmap.height());
+        EXPECT_TRUE(trace.contains("load( " + c.path + c.line)) << trace.text();
+        const bool turned_case = c.width < c.height;
+        // Rows in memory are bottom-up: row height - 1 is the top.
+        const Colour first = turned_case ? pixel(bitmap, c.width / 2, c.height * 3 / 4)
+                                         : pixel(bitmap, c.width / 4, c.height / 2);
+        const Colour second = turned_case ? pixel(bitmap, c.width / 2, c.height / 4)
+                                          : pixel(bitmap, c.width * 3 / 4, c.height / 2);
+        EXPECT_TRUE(near(first, c.first, 40)) << c.path;
+        EXPECT_TRUE(near(second, c.second, 40)) << c.path;
+    }
 }
 
 } // namespace

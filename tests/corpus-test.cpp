@@ -1,5 +1,6 @@
 // A whole show over a folder of broken pictures, through the real controller and decoder.
 #include "BitMap.h"
+#include "HeifDecoder.h"
 #include "Pictures.h"
 #include "ScreenSaver.h"
 #include "TestSupport.h"
@@ -42,6 +43,10 @@ const Sample kSamples[] = {
 void put_be16(Bytes& b, std::size_t at, std::uint32_t v) {
     b[at] = static_cast<char>((v >> 8) & 0xFF);
     b[at + 1] = static_cast<char>(v & 0xFF);
+}
+void put_be32(Bytes& b, std::size_t at, std::uint32_t v) {
+    put_be16(b, at, v >> 16);
+    put_be16(b, at + 2, v & 0xFFFF);
 }
 void put_le16(Bytes& b, std::size_t at, std::uint32_t v) {
     b[at] = static_cast<char>(v & 0xFF);
@@ -255,10 +260,57 @@ class CorpusTest : public testing::Test {
         put_le16(gif, 8, 65535);
         add("huge-screen.gif", gif);
 
+        // Files whose own readers crash, hang or exhaust memory: refused by format or by size.
+        using pictures::Hostile;
+        add("dds.jpg", pictures::hostile(Hostile::Dds));
+        add("xbm.png", pictures::hostile(Hostile::Xbm));
+        add("sgi.jpg", pictures::hostile(Hostile::Sgi));
+        add("pfm.png", pictures::hostile(Hostile::Pfm));
+        add("pict.jpg", pictures::hostile(Hostile::Pict));
+        add("tall.exr", pictures::exr_header(11, 1000000000, "BGR", 4000));
+        add("deep.exr", pictures::exr_header(10000, 10000, "ABGR", 84000));
+
+        if (HeifDecoder::available()) add_broken_heif();
+
         add("text.jpg", "This is not a picture, only words in a file named like one.\n");
         add("text.png", Bytes(3000, 'x'));
         add("zeros.tif", Bytes(4096, '\0'));
         test::make_dirs(pics + "/x.jpg"); // a folder named like a picture
+    }
+
+    // Phones' pictures cut, with flipped bytes, and announcing absurd sizes in their
+    // container's size property.
+    void add_broken_heif() {
+        std::mt19937 engine(20261208u);
+        for (const char* ext : {"heic", "avif"}) {
+            const std::string made = dir / (std::string("good/o.") + ext);
+            ASSERT_TRUE(pictures::write_heif(made, 160, 120, ext[0] == 'a', false, 0x2040C0,
+                                             0xE0E020))
+                << ext;
+            const Bytes good = test::read_file(made);
+            originals.push_back(add(std::string("good.") + ext, good));
+            for (std::size_t k = 1; k <= 15; ++k)
+                add("cut" + std::to_string(k) + "." + ext, good.substr(0, good.size() * k / 16));
+            for (int v = 0; v < 20; ++v) {
+                Bytes bent = good;
+                const std::size_t span = v < 10 ? std::min<std::size_t>(400, good.size()) : good.size();
+                for (int f = 0; f <= v % 4; ++f) {
+                    const std::size_t at = engine() % span;
+                    bent[at] = static_cast<char>(byte_at(bent, at) ^ (1 + engine() % 255));
+                }
+                add("flip" + std::to_string(v) + "." + ext, bent);
+            }
+            const std::size_t ispe = good.find("ispe");
+            ASSERT_NE(std::string::npos, ispe) << ext;
+            const std::uint32_t sizes[][2] = {{60000, 60000}, {0, 0}, {1, 1}, {0xFFFFFFFFu, 2}};
+            int n = 0;
+            for (const auto& size : sizes) {
+                Bytes patched = good;
+                put_be32(patched, ispe + 8, size[0]);
+                put_be32(patched, ispe + 12, size[1]);
+                add("size" + std::to_string(n++) + "." + ext, patched);
+            }
+        }
     }
 
     bool configure() {
@@ -300,7 +352,9 @@ TEST_F(CorpusTest, ShowGoesOnOverBrokenPictures) {
     // Announced sizes past the pixel limit are refused before any pixel is decoded.
     for (const char* name : {"huge-header-only.png", "bomb.png", "bomb-just-over.png", "huge0.bmp",
                              "huge1.bmp", "huge2.bmp", "huge3.bmp", "huge4.bmp", "huge0.jpg",
-                             "huge1.jpg", "huge2.jpg", "text.jpg", "text.png", "zeros.tif"})
+                             "huge1.jpg", "huge2.jpg", "text.jpg", "text.png", "zeros.tif",
+                             "dds.jpg", "xbm.png", "sgi.jpg", "pfm.png", "pict.jpg", "tall.exr",
+                             "deep.exr"})
         EXPECT_EQ(0u, decodable.count(pics + "/" + name)) << name;
 
     ASSERT_TRUE(configure());
@@ -336,6 +390,16 @@ TEST_F(CorpusTest, ShowGoesOnOverBrokenPictures) {
          {"huge-header-only.png ) refused: 100000x100000", "bomb.png ) refused: 60000x60000",
           "huge0.bmp ) refused: 100000x100000", "huge0.jpg ) refused: 65000x65000"})
         EXPECT_LE(1, count(text, pics + "/" + refused + " pixels is too large")) << refused;
+    for (const char* refused : {"dds.jpg ) refused: format DDS", "xbm.png ) refused: format XBM",
+                                "sgi.jpg ) refused: format SGI", "pfm.png ) refused: format PFM",
+                                "pict.jpg ) refused: format PICT"})
+        EXPECT_LE(1, count(text, pics + "/" + refused + " is not shown")) << refused;
+    if (HeifDecoder::available()) {
+        // libheif's own side limit, which bounds the grids of tiles too, comes first.
+        for (const char* name : {"/size0.heic ) decoder: ", "/size0.avif ) decoder: "})
+            EXPECT_LE(1, count(text, pics + name + "Memory allocation error: Security limit exceeded"))
+                << name;
+    }
     EXPECT_EQ(0, count(text, "too much failure"));
     EXPECT_EQ(0, count(text, "not any valid image"));
 }

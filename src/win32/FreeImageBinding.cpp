@@ -30,6 +30,13 @@ struct Api {
     BYTE* (WINAPI* GetBits)(FIBITMAP*);
     unsigned (WINAPI* GetPitch)(FIBITMAP*);
     void (WINAPI* Unload)(FIBITMAP*);
+    const char* (WINAPI* GetFormatFromFIF)(FREE_IMAGE_FORMAT);
+    void (WINAPI* SetOutputMessage)(FreeImage_OutputMessageFunction);
+    FIBITMAP* (WINAPI* ConvertTo8Bits)(FIBITMAP*);
+    FIBITMAP* (WINAPI* ConvertToRGBF)(FIBITMAP*);
+    FIBITMAP* (WINAPI* ConvertToStandardType)(FIBITMAP*, BOOL);
+    FIBITMAP* (WINAPI* ToneMapping)(FIBITMAP*, FREE_IMAGE_TMO, double, double);
+    FIBITMAP* (WINAPI* Allocate)(int, int, int, unsigned, unsigned, unsigned);
 };
 
 // FreeImage.dll from the program's folder or the system folder only: the current folder and
@@ -91,7 +98,14 @@ const Api* api() {
         bind(dll, "FreeImage_GetBPP", f.GetBPP) &&
         bind(dll, "FreeImage_ConvertTo24Bits", f.ConvertTo24Bits) &&
         bind(dll, "FreeImage_Rescale", f.Rescale) && bind(dll, "FreeImage_GetBits", f.GetBits) &&
-        bind(dll, "FreeImage_GetPitch", f.GetPitch) && bind(dll, "FreeImage_Unload", f.Unload);
+        bind(dll, "FreeImage_GetPitch", f.GetPitch) && bind(dll, "FreeImage_Unload", f.Unload) &&
+        bind(dll, "FreeImage_GetFormatFromFIF", f.GetFormatFromFIF) &&
+        bind(dll, "FreeImage_SetOutputMessage", f.SetOutputMessage) &&
+        bind(dll, "FreeImage_ConvertTo8Bits", f.ConvertTo8Bits) &&
+        bind(dll, "FreeImage_ConvertToRGBF", f.ConvertToRGBF) &&
+        bind(dll, "FreeImage_ConvertToStandardType", f.ConvertToStandardType) &&
+        bind(dll, "FreeImage_ToneMapping", f.ToneMapping) &&
+        bind(dll, "FreeImage_Allocate", f.Allocate);
     if (!complete) {
         FreeLibrary(dll);
         return nullptr;
@@ -177,4 +191,41 @@ unsigned FreeImage_GetPitch(FIBITMAP* dib) {
 void FreeImage_Unload(FIBITMAP* dib) {
     const Api* f = api();
     if (f) f->Unload(dib);
+}
+
+const char* FreeImage_GetFormatFromFIF(FREE_IMAGE_FORMAT fif) {
+    const Api* f = api();
+    return f ? f->GetFormatFromFIF(fif) : nullptr;
+}
+
+void FreeImage_SetOutputMessage(FreeImage_OutputMessageFunction function) {
+    const Api* f = api();
+    if (f) f->SetOutputMessage(function);
+}
+
+FIBITMAP* FreeImage_ConvertTo8Bits(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->ConvertTo8Bits(dib) : nullptr;
+}
+
+FIBITMAP* FreeImage_ConvertToRGBF(FIBITMAP* dib) {
+    const Api* f = api();
+    return f ? f->ConvertToRGBF(dib) : nullptr;
+}
+
+FIBITMAP* FreeImage_ConvertToStandardType(FIBITMAP* src, BOOL scale_linear) {
+    const Api* f = api();
+    return f ? f->ConvertToStandardType(src, scale_linear) : nullptr;
+}
+
+FIBITMAP* FreeImage_ToneMapping(FIBITMAP* dib, FREE_IMAGE_TMO tmo, double first_param,
+                                double second_param) {
+    const Api* f = api();
+    return f ? f->ToneMapping(dib, tmo, first_param, second_param) : nullptr;
+}
+
+FIBITMAP* FreeImage_Allocate(int width, int height, int bpp, unsigned red_mask,
+                             unsigned green_mask, unsigned blue_mask) {
+    const Api* f = api();
+    return f ? f->Allocate(width, height, bpp, red_mask, green_mask, blue_mask) : nullptr;
 }

@@ -3,7 +3,9 @@
 #include <FreeImage.h>
 
 #include <array>
+#include <initializer_list>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace pictures {
@@ -204,11 +206,18 @@ bool write_jpeg_with_orientation(const std::string& path, int width, int height,
 }
 
 bool write_png_header_only(const std::string& path, std::uint32_t width, std::uint32_t height) {
+    return write_png_header(path, width, height, 8, 2);
+}
+
+bool write_png_header(const std::string& path, std::uint32_t width, std::uint32_t height,
+                      int bit_depth, int colour_type) {
     Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     Bytes header;
     put_u32_be(header, width);
     put_u32_be(header, height);
-    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, adaptive, no interlace
+    // Deflate, adaptive filtering, no interlace.
+    header.insert(header.end(), {static_cast<std::uint8_t>(bit_depth),
+                                 static_cast<std::uint8_t>(colour_type), 0, 0, 0});
     put_png_chunk(png, "IHDR", header);
     // The start of a zlib stream: a decoder that gets this far runs out of data.
     put_png_chunk(png, "IDAT", Bytes{0x78, 0x9c, 0x63, 0x00});
@@ -223,6 +232,153 @@ bool write_truncated(const std::string& path, int width, int height, Format form
     if (!encode(dib.get(), format, bytes)) return false;
     if (length < bytes.size()) bytes.resize(length);
     return save(path, bytes);
+}
+
+namespace {
+
+// Calls fill(pixel, light) for every pixel; light ramps from 0.02 at the left edge to 2.
+template <typename Pixel, typename Fill>
+void fill_all(FIBITMAP* dib, Fill fill) {
+    const unsigned width = FreeImage_GetWidth(dib);
+    for (unsigned y = 0; y < FreeImage_GetHeight(dib); ++y) {
+        auto* line = reinterpret_cast<Pixel*>(FreeImage_GetScanLine(dib, static_cast<int>(y)));
+        for (unsigned x = 0; x < width; ++x) fill(line[x], 0.02f + 2.0f * x / width);
+    }
+}
+
+WORD sixteen(double fraction) { return static_cast<WORD>(fraction * 65535.0 + 0.5); }
+
+FIBITMAP* deep(int width, int height, Samples samples, double red, double green, double blue) {
+    static const FREE_IMAGE_TYPE kTypes[] = {FIT_UINT16, FIT_RGB16, FIT_RGBA16,
+                                             FIT_FLOAT,  FIT_RGBF,  FIT_RGBAF};
+    FIBITMAP* dib = FreeImage_AllocateT(kTypes[static_cast<int>(samples)], width, height);
+    if (!dib) return nullptr;
+    const auto r = static_cast<float>(red), g = static_cast<float>(green),
+               b = static_cast<float>(blue);
+    switch (samples) {
+    case Samples::Grey16: fill_all<WORD>(dib, [&](WORD& p, float) { p = sixteen(red); }); break;
+    case Samples::Rgb16:
+        fill_all<FIRGB16>(dib, [&](FIRGB16& p, float) {
+            p = {sixteen(red), sixteen(green), sixteen(blue)};
+        });
+        break;
+    case Samples::Rgba16:
+        fill_all<FIRGBA16>(dib, [&](FIRGBA16& p, float) {
+            p = {sixteen(red), sixteen(green), sixteen(blue), 65535};
+        });
+        break;
+    case Samples::GreyFloat: fill_all<float>(dib, [&](float& p, float k) { p = k * r; }); break;
+    case Samples::RgbFloat:
+        fill_all<FIRGBF>(dib, [&](FIRGBF& p, float k) { p = {k * r, k * g, k * b}; });
+        break;
+    case Samples::RgbaFloat:
+        fill_all<FIRGBAF>(dib, [&](FIRGBAF& p, float k) { p = {k * r, k * g, k * b, 1.0f}; });
+        break;
+    }
+    return dib;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+} // namespace
+
+bool write_deep(const std::string& path, int width, int height, Samples samples,
+                Container container, double red, double green, double blue) {
+    Dib dib(deep(width, height, samples, red, green, blue));
+    if (!dib.get()) return false;
+    const FREE_IMAGE_FORMAT fif =
+        container == Container::Png ? FIF_PNG : container == Container::Tiff ? FIF_TIFF : FIF_EXR;
+    const int flags = container == Container::Exr ? EXR_FLOAT : 0;
+    return FreeImage_Save(fif, dib.get(), path.c_str(), flags) != FALSE;
+}
+
+bool write_heif(const std::string& path, int width, int height, bool avif, bool left_right,
+                std::uint32_t first_rgb, std::uint32_t second_rgb,
+                const std::string& avifenc_options) {
+    const std::string source = path + ".png";
+    if (!write_halves(source, width, height, Format::Png, left_right, first_rgb, second_rgb))
+        return false;
+    const std::string command =
+        avif ? "avifenc -s 10 " + avifenc_options + " " + quoted(source) + " " + quoted(path)
+             : "heif-enc -q 90 -o " + quoted(path) + " " + quoted(source);
+    const bool made = std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    std::remove(source.c_str());
+    return made;
+}
+
+namespace {
+
+std::string le32(std::initializer_list<std::uint32_t> words) {
+    std::string out;
+    for (std::uint32_t word : words)
+        for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(word >> shift));
+    return out;
+}
+
+std::string be16(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values) {
+        out.push_back(static_cast<char>(v >> 8));
+        out.push_back(static_cast<char>(v));
+    }
+    return out;
+}
+
+} // namespace
+
+std::string hostile(Hostile kind) {
+    switch (kind) {
+    case Hostile::Dds: {
+        std::string dds = "DDS " + le32({124, 0x1007, 8, 0xff000078u});
+        dds.resize(128, '\0');
+        dds[76] = 32; // the pixel format's own size, which the recogniser checks
+        return dds;
+    }
+    case Hostile::Xbm:
+        return "#define a_width 8\n#define a_height 2\nstatic char a_bits[] = {\n 0x00,\n";
+    case Hostile::Sgi: {
+        std::string sgi = be16({474, 0x0001, 3, 20000, 20000, 3});
+        sgi.resize(576, '\1');
+        return sgi;
+    }
+    case Hostile::Pfm: return "PF\n16000 16000\n-1.0\n" + std::string(1000, '\0');
+    case Hostile::Pict: {
+        std::string pict(512, '\0');
+        pict += be16({0, 0, 0, 80, 120, 0x0011, 0x02ff, 0x0c00, 0xfffe});
+        pict.resize(600, '\0');
+        return pict;
+    }
+    }
+    return {};
+}
+
+std::string exr_header(std::int32_t width, std::int32_t height, const std::string& channels,
+                       std::size_t tail) {
+    std::string out = le32({20000630u, 2});
+    auto attribute = [&out](const char* name, const char* type, const std::string& value) {
+        out += name + std::string(1, '\0') + type + std::string(1, '\0');
+        out += le32({static_cast<std::uint32_t>(value.size())});
+        out += value;
+    };
+    std::string list;
+    for (char c : channels) list += std::string(1, c) + '\0' + le32({2, 0, 1, 1});
+    list += '\0';
+    attribute("channels", "chlist", list);
+    attribute("compression", "compression", std::string(1, '\0'));
+    const std::string box = le32({0, 0, static_cast<std::uint32_t>(width - 1),
+                                  static_cast<std::uint32_t>(height - 1)});
+    attribute("dataWindow", "box2i", box);
+    attribute("displayWindow", "box2i", box);
+    attribute("lineOrder", "lineOrder", std::string(1, '\0'));
+    attribute("pixelAspectRatio", "float", le32({0x3f800000u}));
+    attribute("screenWindowCenter", "v2f", le32({0, 0}));
+    attribute("screenWindowWidth", "float", le32({0x3f800000u}));
+    out += '\0';
+    return out + std::string(tail, '\0');
 }
 
 } // namespace pictures

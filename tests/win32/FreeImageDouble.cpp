@@ -47,7 +47,8 @@ FREE_IMAGE_FORMAT DLL_CALLCONV FreeImage_GetFileType(const char* filename, int) 
     return bmp ? FIF_BMP : FIF_UNKNOWN;
 }
 
-BOOL DLL_CALLCONV FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT) { return FALSE; }
+// A header-only load is a whole load here: the size is all that the caller reads of it.
+BOOL DLL_CALLCONV FreeImage_FIFSupportsNoPixels(FREE_IMAGE_FORMAT fif) { return fif == FIF_BMP; }
 
 FIBITMAP* DLL_CALLCONV FreeImage_Load(FREE_IMAGE_FORMAT fif, const char* filename, int) {
     if (fif != FIF_BMP) return nullptr;
@@ -151,3 +152,24 @@ BYTE* DLL_CALLCONV FreeImage_GetBits(FIBITMAP* dib) {
 unsigned DLL_CALLCONV FreeImage_GetPitch(FIBITMAP* dib) { return dib ? picture(dib)->pitch : 0; }
 
 void DLL_CALLCONV FreeImage_Unload(FIBITMAP* dib) { delete picture(dib); }
+
+const char* DLL_CALLCONV FreeImage_GetFormatFromFIF(FREE_IMAGE_FORMAT fif) {
+    return fif == FIF_BMP ? "BMP" : "";
+}
+
+void DLL_CALLCONV FreeImage_SetOutputMessage(FreeImage_OutputMessageFunction) {}
+
+// Only 24-bit pictures exist here: there is nothing to convert from another type.
+FIBITMAP* DLL_CALLCONV FreeImage_ConvertTo8Bits(FIBITMAP*) { return nullptr; }
+FIBITMAP* DLL_CALLCONV FreeImage_ConvertToRGBF(FIBITMAP*) { return nullptr; }
+FIBITMAP* DLL_CALLCONV FreeImage_ConvertToStandardType(FIBITMAP*, BOOL) { return nullptr; }
+FIBITMAP* DLL_CALLCONV FreeImage_ToneMapping(FIBITMAP*, FREE_IMAGE_TMO, double, double) {
+    return nullptr;
+}
+
+FIBITMAP* DLL_CALLCONV FreeImage_Allocate(int width, int height, int bpp, unsigned, unsigned,
+                                          unsigned) {
+    if (bpp != 24 || width <= 0 || height <= 0) return nullptr;
+    Picture* p = make_picture(width, height);
+    return p ? &p->handle : nullptr;
+}
