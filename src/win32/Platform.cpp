@@ -1,6 +1,7 @@
 // Windows side of the platform seam.
 #include "Platform.h"
 
+#include "Ascii.h"
 #include "TraceFile.h"
 
 #include <windows.h>
@@ -30,17 +31,13 @@ bool is_device_name(const char* name, std::size_t length) {
     std::size_t base = 0;
     while (base < length && name[base] != '.') ++base;
     while (base > 0 && name[base - 1] == ' ') --base;
-    char upper[8];
     if (base < 3 || base > 7) return false;
-    for (std::size_t i = 0; i < base; ++i) {
-        const char c = name[i];
-        upper[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    const std::string stem(upper, base);
-    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
-        stem == "CONOUT$")
+    std::string stem(name, base);
+    for (char& c : stem) c = ascii_lower(c);
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" ||
+        stem == "conout$")
         return true;
-    if (base != 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0))
+    if (base != 4 || (stem.compare(0, 3, "com") != 0 && stem.compare(0, 3, "lpt") != 0))
         return false;
     const auto digit = static_cast<unsigned char>(stem[3]);
     return (digit >= '1' && digit <= '9') || digit == 0xb9 || digit == 0xb2 || digit == 0xb3;
@@ -221,8 +218,6 @@ std::string system_message(DWORD code) {
     if (length == 0) return "error " + std::to_string(static_cast<unsigned long>(code));
     return std::string(buffer, length);
 }
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool same_ignoring_case(const std::string& a, const char* b) {
     std::size_t i = 0;
