@@ -1,4 +1,5 @@
 #include "BitMap.h"
+#include "Bytes.h"
 #include "HeifDecoder.h"
 #include "Pictures.h"
 #include "TestSupport.h"
@@ -277,10 +278,6 @@ FIBITMAP* photo(int width, int height) {
     return dib;
 }
 
-void put_le(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
-
 // `photo` as a JPEG file, with an EXIF Orientation tag of `tag_type` (3 SHORT, 4 LONG) when
 // `orientation` is not 1.
 bool write_photo(const std::string& path, int width, int height, int orientation,
@@ -296,18 +293,7 @@ bool write_photo(const std::string& path, int width, int height, int orientation
     if (dib) FreeImage_Unload(dib);
     if (!ok) return false;
     if (orientation != 1) {
-        std::string exif("\xff\xe1\0\0Exif\0\0II", 12);
-        put_le(exif, 42, 2);
-        put_le(exif, 8, 4);
-        put_le(exif, 1, 2);      // one entry
-        put_le(exif, 0x0112, 2); // Orientation
-        put_le(exif, static_cast<std::uint32_t>(tag_type), 2);
-        put_le(exif, 1, 4);
-        put_le(exif, static_cast<std::uint32_t>(orientation), 4);
-        put_le(exif, 0, 4); // no next IFD
-        exif[2] = static_cast<char>((exif.size() - 2) >> 8);
-        exif[3] = static_cast<char>(exif.size() - 2);
-        jpeg.insert(2, exif);
+        jpeg.insert(2, bytes::exif_orientation_segment(orientation, tag_type));
     }
     test::write_file(path, jpeg);
     return true;
