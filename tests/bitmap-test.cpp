@@ -8,7 +8,6 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -199,14 +198,12 @@ TEST_F(BitMapLoad, EnormousPicturesAreRefusedBeforeTheirPixelsAreRead) {
     test::write_file(dir / "turned.jpg", jpeg);
 
     Tracer::instance().all_module_level(1);
-    const auto start = std::chrono::steady_clock::now();
     for (const char* name : {"huge.png", "over.png", "turned.jpg"}) {
         BitMap bitmap;
         bitmap.set_window_size(1920, 1080);
         EXPECT_FALSE(bitmap.load(dir / name)) << name;
         EXPECT_EQ(0, bitmap.width());
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     Tracer::instance().all_module_level(4);
     EXPECT_TRUE(trace.contains("load( " + (dir / "huge.png") +
                                " ) refused: 65536x65536 pixels is too large"))
@@ -407,7 +404,6 @@ TEST_F(BitMapLoad, FormatsOutsideThePhotoFormatsAreRefusedBeforeDecoding) {
         {"pict.jpg", pictures::hostile(Hostile::Pict), FIF_PICT, "PICT"},
     };
     Tracer::instance().all_module_level(1);
-    const auto start = std::chrono::steady_clock::now();
     for (const auto& c : cases) {
         const std::string path = dir / c.name;
         test::write_file(path, c.bytes);
@@ -419,7 +415,6 @@ TEST_F(BitMapLoad, FormatsOutsideThePhotoFormatsAreRefusedBeforeDecoding) {
                                  " is not shown"))
             << trace.text();
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST_F(BitMapLoad, OnlyRegularFilesWithContentAreRead) {
@@ -451,7 +446,6 @@ TEST_F(BitMapLoad, AnnouncedSizesAreCheckedInPixelsAndBytesBeforeDecoding) {
         {"rgba16.png", "", "16384x10000 pixels of 8 bytes is too large"},
     };
     ASSERT_TRUE(pictures::write_png_header(dir / "rgba16.png", 16384, 10000, 16, 6));
-    const auto start = std::chrono::steady_clock::now();
     for (const auto& c : cases) {
         if (!c.bytes.empty()) test::write_file(dir / c.name, c.bytes);
         BitMap bitmap;
@@ -462,7 +456,6 @@ TEST_F(BitMapLoad, AnnouncedSizesAreCheckedInPixelsAndBytesBeforeDecoding) {
                 << trace.text();
         }
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 // Decoders' own messages (libtiff warns of tags it does not know in every camera's TIFF).
