@@ -33,6 +33,12 @@ protected:
         return saver.read_config(file.c_str());
     }
     void connect() { saver.set_window_manager(&display, 320, 240); }
+    // `count` pictures <prefix>0.png... in the folder, and the controller connected to show them.
+    void show_pictures(int count, const std::string& prefix) {
+        for (int i = 0; i < count; ++i) picture(prefix + std::to_string(i) + ".png");
+        ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
+        connect();
+    }
     // A timer tick with the clock at `ms` after the first one.
     void tick_at(std::int64_t ms) {
         clock.set(kStart + ms / 1000, static_cast<std::int32_t>(ms % 1000));
@@ -175,9 +181,7 @@ TEST_F(ScreenSaverTest, RedrawRepeatsTheLastDrawingWithoutAStep) {
 }
 
 TEST_F(ScreenSaverTest, PrevShowsThePictureBefore) {
-    for (int i = 0; i < 5; ++i) picture("p" + std::to_string(i) + ".png");
-    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
-    connect();
+    ASSERT_NO_FATAL_FAILURE(show_pictures(5, "p"));
     saver.next(true);
     saver.next(true);
     const std::string first = display.draws[0].caption;
@@ -202,9 +206,7 @@ TEST_F(ScreenSaverTest, NoPictureDrawsTheEmptyScreenAndCounts) {
 }
 
 TEST_F(ScreenSaverTest, MarkedFileIsDeletedAtTheFifthStepOrAtTheEnd) {
-    for (int i = 0; i < 8; ++i) picture("p" + std::to_string(i) + ".png");
-    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
-    connect();
+    ASSERT_NO_FATAL_FAILURE(show_pictures(8, "p"));
     saver.next(true);
     const std::string marked = display.draws.back().caption;
     saver.erase();
@@ -223,9 +225,7 @@ TEST_F(ScreenSaverTest, MarkedFileIsDeletedAtTheFifthStepOrAtTheEnd) {
 }
 
 TEST_F(ScreenSaverTest, ErasedFileIsTheOneOnScreenAfterItsFolderChanged) {
-    for (int i = 0; i < 6; ++i) picture("f" + std::to_string(i) + ".png");
-    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
-    connect();
+    ASSERT_NO_FATAL_FAILURE(show_pictures(6, "f"));
     saver.next(true);
     const std::string shown = display.draws.back().caption;
     // Another program removes every other file of the folder behind the show's back.
@@ -239,9 +239,7 @@ TEST_F(ScreenSaverTest, ErasedFileIsTheOneOnScreenAfterItsFolderChanged) {
 }
 
 TEST_F(ScreenSaverTest, NestedStepDuringADeletionIsRefused) {
-    for (int i = 0; i < 8; ++i) picture("p" + std::to_string(i) + ".png");
-    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
-    connect();
+    ASSERT_NO_FATAL_FAILURE(show_pictures(8, "p"));
     display.during_delete = [this] { saver.next(true); };
     saver.next(true);
     saver.erase();
