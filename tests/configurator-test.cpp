@@ -253,14 +253,14 @@ TEST(ConfigurationPlaces, WhatIsNotARegularFileLetsTheNextPlaceBeRead) {
     ASSERT_EQ(0, mkfifo(further.c_str(), 0600));
     ScreenSaver saver;
     EXPECT_FALSE(shell::read_configuration(saver, further));
-    EXPECT_NE(std::string::npos, state.trace().find("ReadConfigFile( " + further + " ) open failed"));
+    EXPECT_TRUE(state.traced("ReadConfigFile( " + further + " ) open failed"));
 
     // A link to a regular file is followed.
     std::remove(further.c_str());
     test::write_file(dir / "real.cfg", "path F\n");
     ASSERT_EQ(0, symlink((dir / "real.cfg").c_str(), further.c_str()));
     EXPECT_TRUE(shell::read_configuration(saver, further));
-    EXPECT_NE(std::string::npos, state.trace().find("read config from <" + further + ">"));
+    EXPECT_TRUE(state.traced("read config from <" + further + ">"));
     EXPECT_EQ(0, chdir(before.c_str()));
 }
 

@@ -344,7 +344,8 @@ TEST_F(CorpusTest, ShowGoesOnOverBrokenPictures) {
     if (HeifDecoder::available()) {
         // libheif's own side limit, which bounds the grids of tiles too, comes first.
         for (const char* name : {"/size0.heic ) decoder: ", "/size0.avif ) decoder: "})
-            EXPECT_LE(1, test::count(text, pics + name + "Memory allocation error: Security limit exceeded"))
+            EXPECT_LE(1, test::count(text, pics + name + "Memory allocation error: "
+                                                        "Security limit exceeded"))
                 << name;
     }
     EXPECT_EQ(0, test::count(text, "too much failure"));

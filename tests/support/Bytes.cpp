@@ -7,7 +7,8 @@ void append_le(std::string& out, std::uint32_t value, int count) {
 }
 
 void append_be(std::string& out, std::uint32_t value, int count) {
-    for (int i = count - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xffu));
+    for (int i = count - 1; i >= 0; --i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xffu));
 }
 
 void put_le(std::string& out, std::size_t at, std::uint32_t value, int count) {
@@ -59,7 +60,8 @@ std::string exif_orientation_segment(int orientation, int tag_type) {
     append_le(segment, 1, 4); // one value, held in the entry, left-justified
     append_le(segment, static_cast<std::uint32_t>(orientation), 4);
     append_le(segment, 0, 4); // no next IFD
-    put_be(segment, 2, static_cast<std::uint32_t>(segment.size() - 2), 2); // counts itself, not the marker
+    // The length counts itself, not the marker.
+    put_be(segment, 2, static_cast<std::uint32_t>(segment.size() - 2), 2);
     return segment;
 }
 
