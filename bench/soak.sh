@@ -21,7 +21,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
 for build in "${builds[@]}"; do
-  for program in src/linux/soak-test tests/robustness-test; do
+  for program in tests/linux/soak-test tests/robustness-test; do
     echo "== $build/$program ($steps steps)"
     start=$(date +%s)
     GW_SOAK_STEPS=$steps GW_ROBUST_STEPS=$steps GW_ROBUST_FILES=100000 \

@@ -1,4 +1,5 @@
 #include "BitMap.h"
+#include "Bytes.h"
 #include "HeifDecoder.h"
 #include "Pictures.h"
 #include "TestSupport.h"
@@ -7,7 +8,6 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -198,14 +198,12 @@ TEST_F(BitMapLoad, EnormousPicturesAreRefusedBeforeTheirPixelsAreRead) {
     test::write_file(dir / "turned.jpg", jpeg);
 
     Tracer::instance().all_module_level(1);
-    const auto start = std::chrono::steady_clock::now();
     for (const char* name : {"huge.png", "over.png", "turned.jpg"}) {
         BitMap bitmap;
         bitmap.set_window_size(1920, 1080);
         EXPECT_FALSE(bitmap.load(dir / name)) << name;
         EXPECT_EQ(0, bitmap.width());
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     Tracer::instance().all_module_level(4);
     EXPECT_TRUE(trace.contains("load( " + (dir / "huge.png") +
                                " ) refused: 65536x65536 pixels is too large"))
@@ -277,10 +275,6 @@ FIBITMAP* photo(int width, int height) {
     return dib;
 }
 
-void put_le(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-}
-
 // `photo` as a JPEG file, with an EXIF Orientation tag of `tag_type` (3 SHORT, 4 LONG) when
 // `orientation` is not 1.
 bool write_photo(const std::string& path, int width, int height, int orientation,
@@ -296,18 +290,7 @@ bool write_photo(const std::string& path, int width, int height, int orientation
     if (dib) FreeImage_Unload(dib);
     if (!ok) return false;
     if (orientation != 1) {
-        std::string exif("\xff\xe1\0\0Exif\0\0II", 12);
-        put_le(exif, 42, 2);
-        put_le(exif, 8, 4);
-        put_le(exif, 1, 2);      // one entry
-        put_le(exif, 0x0112, 2); // Orientation
-        put_le(exif, static_cast<std::uint32_t>(tag_type), 2);
-        put_le(exif, 1, 4);
-        put_le(exif, static_cast<std::uint32_t>(orientation), 4);
-        put_le(exif, 0, 4); // no next IFD
-        exif[2] = static_cast<char>((exif.size() - 2) >> 8);
-        exif[3] = static_cast<char>(exif.size() - 2);
-        jpeg.insert(2, exif);
+        jpeg.insert(2, bytes::exif_orientation_segment(orientation, tag_type));
     }
     test::write_file(path, jpeg);
     return true;
@@ -421,7 +404,6 @@ TEST_F(BitMapLoad, FormatsOutsideThePhotoFormatsAreRefusedBeforeDecoding) {
         {"pict.jpg", pictures::hostile(Hostile::Pict), FIF_PICT, "PICT"},
     };
     Tracer::instance().all_module_level(1);
-    const auto start = std::chrono::steady_clock::now();
     for (const auto& c : cases) {
         const std::string path = dir / c.name;
         test::write_file(path, c.bytes);
@@ -433,7 +415,6 @@ TEST_F(BitMapLoad, FormatsOutsideThePhotoFormatsAreRefusedBeforeDecoding) {
                                  " is not shown"))
             << trace.text();
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST_F(BitMapLoad, OnlyRegularFilesWithContentAreRead) {
@@ -465,7 +446,6 @@ TEST_F(BitMapLoad, AnnouncedSizesAreCheckedInPixelsAndBytesBeforeDecoding) {
         {"rgba16.png", "", "16384x10000 pixels of 8 bytes is too large"},
     };
     ASSERT_TRUE(pictures::write_png_header(dir / "rgba16.png", 16384, 10000, 16, 6));
-    const auto start = std::chrono::steady_clock::now();
     for (const auto& c : cases) {
         if (!c.bytes.empty()) test::write_file(dir / c.name, c.bytes);
         BitMap bitmap;
@@ -476,7 +456,6 @@ TEST_F(BitMapLoad, AnnouncedSizesAreCheckedInPixelsAndBytesBeforeDecoding) {
                 << trace.text();
         }
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 // Decoders' own messages (libtiff warns of tags it does not know in every camera's TIFF).

@@ -145,34 +145,6 @@ TEST(ImageCache, FailedInitDisablesUntilTheNextGoodOne) {
     EXPECT_TRUE(trace.contains("add( s1 ) --> 1 in cache"));
 }
 
-TEST(ImageCache, EachLineHasItsLevel) {
-    test::TraceFile trace;
-    Tracer& tracer = Tracer::instance();
-    tracer.all_module_level(3);
-    ImageCache cache(2);
-    cache.get("hidden-get");
-    give(cache, "hidden-add", new BitMap);
-    EXPECT_TRUE(trace.contains("init( 2 )"));
-    EXPECT_FALSE(trace.contains("hidden"));
-
-    tracer.all_module_level(2);
-    cache.init(3);
-    cache.init(0);
-    give(cache, "refused", nullptr);
-    tracer.all_module_level(1);
-    give(cache, "quiet", nullptr);
-    cache.init(-1);
-    tracer.all_module_level(0);
-    cache.init(-2);
-    tracer.all_module_level(4);
-    EXPECT_FALSE(trace.contains("init( 3 )"));
-    EXPECT_TRUE(trace.contains("init( 0 )---> failure !"));
-    EXPECT_TRUE(trace.contains("add( refused )--> cache not created !"));
-    EXPECT_FALSE(trace.contains("quiet"));
-    EXPECT_TRUE(trace.contains("init( -1 )---> failure !"));
-    EXPECT_FALSE(trace.contains("init( -2 )"));
-}
-
 // A picture decoded from `file` and fitted to width x height.
 BitMap* fitted(const std::string& file, int width, int height) {
     auto* bitmap = new BitMap;

@@ -220,29 +220,4 @@ TEST(Randomizator, IgnoredAndHarmlessCalls) {
     EXPECT_FALSE(trace.contains("-->9"));
 }
 
-TEST(Randomizator, TraceLevels) {
-    test::FakeClock clock(0, 1);
-    test::TraceFile trace;
-    Randomizator r;
-    Tracer::instance().all_module_level(2);
-    r.init(1);
-    r.try_next();
-    r.try_next();
-    EXPECT_FALSE(trace.contains("make_permutation")); // level 3
-    EXPECT_FALSE(trace.contains("update_valid"));     // level 4
-    EXPECT_TRUE(trace.contains("still waiting"));     // level 2
-    Tracer::instance().all_module_level(3);
-    r.set_result(true);
-    r.try_next();
-    EXPECT_TRUE(trace.contains("make_permutation : nb_value=1"));
-    EXPECT_FALSE(trace.contains("update_valid"));
-    Tracer::instance().all_module_level(1);
-    r.try_next();
-    r.set_result(false);
-    EXPECT_EQ(-1, r.try_next());
-    EXPECT_EQ(1, trace.count("still waiting"));
-    EXPECT_TRUE(trace.contains("try_next no displayable file found => exit")); // level 1
-    Tracer::instance().all_module_level(4);
-}
-
 } // namespace

@@ -2,6 +2,8 @@
 // pictures are marked and deleted, link loops, odd names, a huge folder, special files.
 // Long forms: GW_ROBUST_STEPS (steps of the changing-library show, 3000 unless set) and
 // GW_ROBUST_FILES (files of the huge folder, 100000 unless set).
+#include "Desktop.h"
+#include "Display.h"
 #include "Pictures.h"
 #include "ScreenSaver.h"
 #include "TestSupport.h"
@@ -54,56 +56,18 @@ std::map<std::string, std::uint64_t> contents(const std::string& root) {
     return result;
 }
 
-// Waits up to `timeout_ms` for the child; kills it when still running. Its exit code, or -1.
-int reap(pid_t pid, int timeout_ms) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) != pid) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        poll(nullptr, 0, 5);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// The child's exit code within 10 s; -1 when it was still running, and then it is killed.
+int finish(pid_t child) {
+    const int code = desktop::reap(child, 10000);
+    if (code < 0) desktop::stop(child, SIGKILL);
+    return code;
 }
-
-// A display that deletes for real: a marked file is moved into a trash folder of the test,
-// under a number, and each move is recorded with the path it came from.
-class TrashingDisplay final : public ScreenSaver::SystemWrapper {
-  public:
-    struct Trashed {
-        std::string original;
-        std::string in_trash;
-    };
-    explicit TrashingDisplay(std::string trash) : trash_(std::move(trash)) {}
-    void draw_bitmap(const BitMap* image, const std::string& caption) override {
-        captions.push_back(image ? caption : std::string());
-    }
-    bool delete_file(const char* path) override {
-        attempts.push_back(path);
-        const std::string target = trash_ + "/" + std::to_string(trashed.size());
-        if (std::rename(path, target.c_str()) != 0) return false;
-        trashed.push_back({path, target});
-        return true;
-    }
-    // The caption of each draw, empty for the no-image screen.
-    std::vector<std::string> captions;
-    std::vector<std::string> attempts;
-    std::vector<Trashed> trashed;
-
-  private:
-    std::string trash_;
-};
 
 class Robustness : public testing::Test {
   protected:
     Robustness() {
-        setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
         test::make_dirs(dir / "trash");
     }
-    ~Robustness() override { unsetenv("XDG_STATE_HOME"); }
 
     void start(const std::string& settings) {
         const std::string file = dir / "Glimmerwall.cfg";
@@ -111,21 +75,14 @@ class Robustness : public testing::Test {
         ASSERT_TRUE(saver.read_config(file.c_str()));
         saver.set_window_manager(&display, 160, 120);
     }
-    std::string trace() const { return test::read_file(dir / "state/glimmerwall/Glimmerwall.txt"); }
     // Lines "constructPath : T files in F paths": one for every step that found folders pending.
-    static int index_steps(const std::string& text) {
-        int n = 0;
-        for (auto at = text.find(" files in "); at != std::string::npos;
-             at = text.find(" files in ", at + 1))
-            ++n;
-        return n;
-    }
+    static int index_steps(const std::string& text) { return test::count(text, " files in "); }
     // Forced steps until a step finds the index complete; false when `limit` steps did not.
     bool index_all(int limit, int& steps) {
         int before = -1;
         for (steps = 1; steps <= limit; ++steps) {
             saver.next(true);
-            const int now = index_steps(trace());
+            const int now = index_steps(state.trace());
             if (now == before) return true;
             before = now;
         }
@@ -133,7 +90,7 @@ class Robustness : public testing::Test {
     }
     // The file and folder counts of the last index step.
     void index_size(int& files, int& folders) const {
-        const std::string text = trace();
+        const std::string text = state.trace();
         const auto at = text.rfind("constructPath : ");
         files = folders = -1;
         if (at != std::string::npos)
@@ -142,7 +99,8 @@ class Robustness : public testing::Test {
     }
 
     TempDir dir;
-    TrashingDisplay display{dir / "trash"};
+    test::StateHome state{dir};
+    test::RecordingDisplay display{dir / "trash"};
     ScreenSaver saver;
 };
 
@@ -292,7 +250,7 @@ TEST_F(Robustness, DeletesExactlyTheMarkedPicturesWhileAnotherProcessChangesTheL
         }
     }
     close(channel[1]);
-    ASSERT_EQ(0, reap(child, 10000)) << "the changing process did not end in order";
+    ASSERT_EQ(0, finish(child)) << "the changing process did not end in order";
     saver.suppress_all();
 
     const std::vector<Change> changes = read_changes(dir / "changes.log");
@@ -321,7 +279,7 @@ TEST_F(Robustness, DeletesExactlyTheMarkedPicturesWhileAnotherProcessChangesTheL
 
     // Only marked paths were ever handed to the display, and each trashed file is the very
     // content that its path held: nothing else was deleted in its place.
-    for (const std::string& path : display.attempts)
+    for (const std::string& path : display.deletes)
         EXPECT_EQ(1u, marked_set.count(path)) << path;
     for (const auto& t : display.trashed) {
         ASSERT_EQ(1u, model.count(t.original)) << t.original;
@@ -347,7 +305,7 @@ TEST_F(Robustness, DeletesExactlyTheMarkedPicturesWhileAnotherProcessChangesTheL
                   std::distance(fs::directory_iterator(dir / "trash"), fs::directory_iterator())));
 
     // What Delete marked is what the screen showed.
-    const std::string text = trace();
+    const std::string text = state.trace();
     std::vector<std::string> erased;
     // The controller's record, after the module name's padding; the suppressor's
     // "failed to erase <" is another.
@@ -365,7 +323,7 @@ TEST_F(Robustness, DeletesExactlyTheMarkedPicturesWhileAnotherProcessChangesTheL
                 "first, %zu deletion attempts; other process: %d renames, %d deletions, "
                 "%d additions\n",
                 steps, images, marked.size(), display.trashed.size(), gone_before_deletion,
-                display.attempts.size(), renames, deletions, additions);
+                display.deletes.size(), renames, deletions, additions);
     EXPECT_GT(images, steps / 2);
     EXPECT_GT(display.trashed.size(), marked.size() / 2);
     EXPECT_GT(renames + deletions + additions, 100) << "the library hardly changed";
@@ -527,8 +485,8 @@ TEST_F(Robustness, SpecialFilesAmongThePicturesDoNotStopTheShow) {
             good += caption == pics + "/good.jpg";
         _exit(good == 20 ? 0 : 1);
     }
-    const int code = reap(child, 10000);
-    EXPECT_NE(-1, code) << "the show blocked on a special file:\n" << trace().substr(0, 4000);
+    const int code = finish(child);
+    EXPECT_NE(-1, code) << "the show blocked on a special file:\n" << state.trace().substr(0, 4000);
     EXPECT_EQ(0, code) << "the good picture did not come at every step";
 }
 

@@ -1,4 +1,5 @@
 #include "BitMap.h"
+#include "Display.h"
 #include "Pictures.h"
 #include "ScreenSaver.h"
 #include "TestSupport.h"
@@ -14,37 +15,11 @@ namespace {
 
 using test::TempDir;
 
-// A display that records what it is asked to draw and delete.
-class RecordingDisplay final : public ScreenSaver::SystemWrapper {
-public:
-    struct Draw {
-        bool image;
-        int width;
-        int height;
-        std::string caption;
-    };
-    void draw_bitmap(const BitMap* image, const std::string& caption) override {
-        draws.push_back(Draw{image != nullptr, image ? image->width() : 0,
-                             image ? image->height() : 0, caption});
-    }
-    bool delete_file(const char* path) override {
-        deletes.push_back(path);
-        if (during_delete) during_delete();
-        return !fail && unlink(path) == 0;
-    }
-    std::vector<Draw> draws;
-    std::vector<std::string> deletes;
-    bool fail = false;
-    std::function<void()> during_delete;
-};
-
 class ScreenSaverTest : public testing::Test {
 protected:
     ScreenSaverTest() {
-        setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
         test::make_dirs(dir / "pics");
     }
-    ~ScreenSaverTest() override { unsetenv("XDG_STATE_HOME"); }
 
     std::string picture(const std::string& relative) {
         const std::string path = dir / ("pics/" + relative);
@@ -58,10 +33,12 @@ protected:
         return saver.read_config(file.c_str());
     }
     void connect() { saver.set_window_manager(&display, 320, 240); }
-    std::string trace() const {
-        return test::read_file(dir / "state/glimmerwall/Glimmerwall.txt");
+    // `count` pictures <prefix>0.png... in the folder, and the controller connected to show them.
+    void show_pictures(int count, const std::string& prefix) {
+        for (int i = 0; i < count; ++i) picture(prefix + std::to_string(i) + ".png");
+        ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
+        connect();
     }
-    bool traced(const std::string& text) const { return trace().find(text) != std::string::npos; }
     // A timer tick with the clock at `ms` after the first one.
     void tick_at(std::int64_t ms) {
         clock.set(kStart + ms / 1000, static_cast<std::int32_t>(ms % 1000));
@@ -80,8 +57,9 @@ protected:
 
     static constexpr std::int64_t kStart = 1800000000;
     TempDir dir;
+    test::StateHome state{dir};
     test::FakeClock clock{kStart, 0};
-    RecordingDisplay display;
+    test::RecordingDisplay display;
     ScreenSaver saver;
 };
 
@@ -90,7 +68,7 @@ TEST_F(ScreenSaverTest, ReadsEveryKeyInItsOrder) {
                           "dossier D1\ndossier D2\npath P1\n"
                           "sauf s1\nexclude e1\nsauf s2\n"));
     EXPECT_TRUE(saver.is_small());
-    const std::string text = trace();
+    const std::string text = state.trace();
     EXPECT_NE(std::string::npos, text.find("read config from <" + (dir / "Glimmerwall.cfg") + ">"));
     EXPECT_NE(std::string::npos, text.find("init( 32 )"));
     EXPECT_NE(std::string::npos, text.find("set_budget( 48 MiB )"));
@@ -109,7 +87,7 @@ TEST_F(ScreenSaverTest, ReadsEveryKeyInItsOrder) {
 TEST_F(ScreenSaverTest, DefaultsWhenKeysAreMissingOrBad) {
     ASSERT_TRUE(configure("delai abc\n"));
     EXPECT_FALSE(saver.is_small());
-    EXPECT_TRUE(traced("init( 32 )"));
+    EXPECT_TRUE(state.traced("init( 32 )"));
     connect();
     tick_at(0);
     EXPECT_EQ(0u, ticks(0, 4980));
@@ -118,11 +96,11 @@ TEST_F(ScreenSaverTest, DefaultsWhenKeysAreMissingOrBad) {
 
 TEST_F(ScreenSaverTest, TraceLevelFromTheFileAndMissingFile) {
     EXPECT_FALSE(saver.read_config((dir / "none.cfg").c_str()));
-    EXPECT_TRUE(traced("ReadConfigFile( " + (dir / "none.cfg") + " ) open failed"));
+    EXPECT_TRUE(state.traced("ReadConfigFile( " + (dir / "none.cfg") + " ) open failed"));
     ASSERT_TRUE(configure("trace 2\npath x\n"));
-    EXPECT_FALSE(traced("open failed")); // naming the trace file again empties it
-    EXPECT_FALSE(traced("addPath"));
-    EXPECT_FALSE(traced("read config from"));
+    EXPECT_FALSE(state.traced("open failed")); // naming the trace file again empties it
+    EXPECT_FALSE(state.traced("addPath"));
+    EXPECT_FALSE(state.traced("read config from"));
 }
 
 TEST_F(ScreenSaverTest, ZeroOrNegativeDelayStepsAtEveryTick) {
@@ -144,23 +122,23 @@ TEST_F(ScreenSaverTest, WorkedExampleOfTimingPauseAndForcedSteps) {
 
     tick_at(0);
     ASSERT_EQ(1u, display.draws.size());
-    EXPECT_TRUE(traced("next( not forced ) [0:0ms]"));
-    EXPECT_TRUE(traced("constructPath : 5 files in 5 paths"));
-    EXPECT_FALSE(traced("constructPath : 6 files in 6 paths"));
-    EXPECT_TRUE(traced("--------------------------------------------"));
+    EXPECT_TRUE(state.traced("next( not forced ) [0:0ms]"));
+    EXPECT_TRUE(state.traced("constructPath : 5 files in 5 paths"));
+    EXPECT_FALSE(state.traced("constructPath : 6 files in 6 paths"));
+    EXPECT_TRUE(state.traced("--------------------------------------------"));
     EXPECT_EQ(0u, ticks(0, 4980));
     EXPECT_EQ(1u, ticks(4980, 5000));
 
     forced_at(7000);
-    EXPECT_TRUE(traced("next( forced ) [2:7000ms]"));
+    EXPECT_TRUE(state.traced("next( forced ) [2:7000ms]"));
     EXPECT_EQ(0u, ticks(7000, 11980));
     EXPECT_EQ(1u, ticks(11980, 12000));
-    const RecordingDisplay::Draw shown = display.draws.back();
+    const test::RecordingDisplay::Draw shown = display.draws.back();
 
     saver.toggle_pause();
     forced_at(13000);
     EXPECT_EQ(shown.caption + "   pause", display.draws.back().caption);
-    EXPECT_TRUE(traced("toggle_pause : now paused"));
+    EXPECT_TRUE(state.traced("toggle_pause : now paused"));
     EXPECT_EQ(0u, ticks(13000, 40000));
 
     forced_at(41000); // Right while paused: a new picture, still paused
@@ -170,7 +148,7 @@ TEST_F(ScreenSaverTest, WorkedExampleOfTimingPauseAndForcedSteps) {
 
     saver.toggle_pause();
     forced_at(51000);
-    EXPECT_TRUE(traced("toggle_pause : now not paused"));
+    EXPECT_TRUE(state.traced("toggle_pause : now not paused"));
     EXPECT_EQ(std::string::npos, display.draws.back().caption.find("pause"));
     EXPECT_EQ(0u, ticks(51000, 55980));
     EXPECT_EQ(1u, ticks(55980, 56000));
@@ -188,7 +166,7 @@ TEST_F(ScreenSaverTest, RedrawRepeatsTheLastDrawingWithoutAStep) {
     saver.toggle_pause();
     forced_at(1000);
     ASSERT_EQ(2u, display.draws.size());
-    const RecordingDisplay::Draw shown = display.draws.back();
+    const test::RecordingDisplay::Draw shown = display.draws.back();
     saver.redraw(); // the bitmap is read again: still alive with a one-picture cache (ASan)
     ASSERT_EQ(3u, display.draws.size());
     EXPECT_TRUE(display.draws.back().image);
@@ -199,20 +177,18 @@ TEST_F(ScreenSaverTest, RedrawRepeatsTheLastDrawingWithoutAStep) {
     saver.toggle_pause();
     EXPECT_EQ(0u, ticks(1000, 5980)); // a redraw is not a step: the delay still runs from 1000
     EXPECT_EQ(1u, ticks(5980, 6000));
-    EXPECT_TRUE(traced("next( not forced ) [2:6000ms]"));
+    EXPECT_TRUE(state.traced("next( not forced ) [2:6000ms]"));
 }
 
 TEST_F(ScreenSaverTest, PrevShowsThePictureBefore) {
-    for (int i = 0; i < 5; ++i) picture("p" + std::to_string(i) + ".png");
-    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
-    connect();
+    ASSERT_NO_FATAL_FAILURE(show_pictures(5, "p"));
     saver.next(true);
     saver.next(true);
     const std::string first = display.draws[0].caption;
     saver.prev();
     saver.next(true);
     EXPECT_EQ(first, display.draws.back().caption);
-    EXPECT_TRUE(traced("prev"));
+    EXPECT_TRUE(state.traced("prev"));
 }
 
 TEST_F(ScreenSaverTest, NoPictureDrawsTheEmptyScreenAndCounts) {
@@ -223,20 +199,18 @@ TEST_F(ScreenSaverTest, NoPictureDrawsTheEmptyScreenAndCounts) {
     ASSERT_EQ(6u, display.draws.size());
     EXPECT_FALSE(display.draws[0].image);
     EXPECT_EQ("", display.draws[0].caption);
-    EXPECT_TRUE(traced("next( forced ) [5:0ms]"));
+    EXPECT_TRUE(state.traced("next( forced ) [5:0ms]"));
     saver.suppress_all();
     EXPECT_TRUE(display.deletes.empty());
-    EXPECT_TRUE(traced("erase : no picture on screen"));
+    EXPECT_TRUE(state.traced("erase : no picture on screen"));
 }
 
 TEST_F(ScreenSaverTest, MarkedFileIsDeletedAtTheFifthStepOrAtTheEnd) {
-    for (int i = 0; i < 8; ++i) picture("p" + std::to_string(i) + ".png");
-    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
-    connect();
+    ASSERT_NO_FATAL_FAILURE(show_pictures(8, "p"));
     saver.next(true);
     const std::string marked = display.draws.back().caption;
     saver.erase();
-    EXPECT_TRUE(traced("erase <" + marked + ">"));
+    EXPECT_TRUE(state.traced("erase <" + marked + ">"));
     for (int i = 0; i < 4; ++i) saver.next(true);
     EXPECT_TRUE(test::exists(marked));
     saver.next(true);
@@ -247,13 +221,11 @@ TEST_F(ScreenSaverTest, MarkedFileIsDeletedAtTheFifthStepOrAtTheEnd) {
     saver.erase();
     saver.suppress_all();
     EXPECT_FALSE(test::exists(last));
-    EXPECT_TRUE(traced("done"));
+    EXPECT_TRUE(state.traced("done"));
 }
 
 TEST_F(ScreenSaverTest, ErasedFileIsTheOneOnScreenAfterItsFolderChanged) {
-    for (int i = 0; i < 6; ++i) picture("f" + std::to_string(i) + ".png");
-    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
-    connect();
+    ASSERT_NO_FATAL_FAILURE(show_pictures(6, "f"));
     saver.next(true);
     const std::string shown = display.draws.back().caption;
     // Another program removes every other file of the folder behind the show's back.
@@ -267,14 +239,12 @@ TEST_F(ScreenSaverTest, ErasedFileIsTheOneOnScreenAfterItsFolderChanged) {
 }
 
 TEST_F(ScreenSaverTest, NestedStepDuringADeletionIsRefused) {
-    for (int i = 0; i < 8; ++i) picture("p" + std::to_string(i) + ".png");
-    ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
-    connect();
+    ASSERT_NO_FATAL_FAILURE(show_pictures(8, "p"));
     display.during_delete = [this] { saver.next(true); };
     saver.next(true);
     saver.erase();
     for (int i = 0; i < 5; ++i) saver.next(true);
-    EXPECT_TRUE(traced("next already running"));
+    EXPECT_TRUE(state.traced("next already running"));
     EXPECT_EQ(6u, display.draws.size());
 }
 

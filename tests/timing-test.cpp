@@ -1,4 +1,5 @@
 // When the controller steps: the delay on a clock of its own, apart from the wall clock.
+#include "Display.h"
 #include "Pictures.h"
 #include "ScreenSaver.h"
 #include "TestSupport.h"
@@ -22,23 +23,11 @@ void wall(std::int64_t& seconds, std::int32_t& milliseconds) {
 }
 std::int64_t monotonic() { return g_monotonic_ms; }
 
-class CountingDisplay final : public ScreenSaver::SystemWrapper {
-public:
-    void draw_bitmap(const BitMap* image, const std::string&) override {
-        ++draws;
-        if (image) ++pictures;
-    }
-    bool delete_file(const char*) override { return false; }
-    int draws = 0;
-    int pictures = 0;
-};
-
 class TimingTest : public testing::Test {
 protected:
     TimingTest() {
         setenv("TZ", "UTC0", 1);
         tzset();
-        setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
         test::make_dirs(dir / "pics");
         EXPECT_TRUE(pictures::write(dir / "pics/a.png", 40, 30, pictures::Format::Png));
         g_wall_ms = kSixth;
@@ -49,7 +38,6 @@ protected:
     ~TimingTest() override {
         set_wall_clock(nullptr);
         set_monotonic_clock(nullptr);
-        unsetenv("XDG_STATE_HOME");
     }
     void start(const std::string& delay) {
         test::write_file(dir / "Glimmerwall.cfg",
@@ -61,24 +49,24 @@ protected:
     bool tick_after(std::int64_t ms, std::int64_t wall_ms) {
         g_monotonic_ms += ms;
         g_wall_ms += wall_ms;
-        const int before = display.draws;
+        const std::size_t before = display.draws.size();
         saver.next(false);
-        return display.draws > before;
+        return display.draws.size() > before;
     }
     bool tick_after(std::int64_t ms) { return tick_after(ms, ms); }
-    std::string trace() const { return test::read_file(dir / "state/glimmerwall/Glimmerwall.txt"); }
 
     // 6 November 2026, 14:03:27 UTC, in milliseconds.
     static constexpr std::int64_t kSixth = 1793973807000;
     test::TempDir dir;
-    CountingDisplay display;
+    test::StateHome state{dir};
+    test::RecordingDisplay display;
     ScreenSaver saver;
 };
 
 TEST_F(TimingTest, HugeDelayStillShowsTheFirstPictureAtOnce) {
     start("2147483647");
     EXPECT_TRUE(tick_after(0));
-    EXPECT_EQ(1, display.pictures);
+    EXPECT_EQ(1, display.pictures());
     EXPECT_FALSE(tick_after(3600000));
     // A delay near 2^31 ms is waited for, and a tick just past it is not taken for the past.
     EXPECT_FALSE(tick_after(2147483647 - 3600000 - 1));
@@ -94,9 +82,9 @@ TEST_F(TimingTest, SettingTheWallClockDoesNotMoveTheShow) {
     EXPECT_FALSE(tick_after(20, 86400000));
     EXPECT_FALSE(tick_after(4940, 4940));
     EXPECT_TRUE(tick_after(20, 20));
-    EXPECT_EQ(2, display.pictures);
+    EXPECT_EQ(2, display.pictures());
     // The trace keeps the wall clock's time: an hour back, a day on, 4.96 s later.
-    EXPECT_NE(std::string::npos, trace().find("\n07,13:03:31.960 [ScreenSaver]"));
+    EXPECT_NE(std::string::npos, state.trace().find("\n07,13:03:31.960 [ScreenSaver]"));
 }
 
 } // namespace

@@ -1,3 +1,7 @@
+#include "BitMap.h"
+#include "Configurator.h"
+#include "ImageCache.h"
+#include "Randomizator.h"
 #include "TestSupport.h"
 #include "Tracer.h"
 
@@ -7,7 +11,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <ctime>
+#include <functional>
 #include <string>
 
 namespace {
@@ -109,6 +115,68 @@ TEST(TracerRecords, LevelsFilterPerModule) {
     EXPECT_TRUE(trace.contains(header("???") + "stranger"));
     EXPECT_EQ(18, header("???").size() - std::string("\n06,14:03:27.125 [???]").size());
     tracer.all_module_level(4);
+}
+
+// The modules' lines each at its level: written from that level on, not one level below.
+TEST(TracerRecords, ModuleLinesAppearFromTheirLevelOn) {
+    test::FakeClock clock(kSixth, 125);
+    test::TempDir dir;
+    const std::string file = dir / "a.cfg", missing = dir / "missing.cfg";
+    test::write_file(file, "key value\n");
+    const auto read = [](const std::string& name) {
+        Configurator store;
+        ReadConfigFile(name.c_str(), store);
+    };
+    const auto exhaust = [] {
+        Randomizator r;
+        r.init(1);
+        r.try_next();
+        r.set_result(false);
+        r.try_next();
+    };
+    const struct {
+        int level;
+        std::string line;
+        std::function<void()> act;
+    } rows[] = {
+        {1, "ReadConfigFile( " + missing + " ) open failed", [&] { read(missing); }},
+        {3, "ReadConfigFile( " + file + " )", [&] { read(file); }},
+        {4, "add <key> <value>", [&] { read(file); }},
+        {3, "init( 2 )", [] { ImageCache cache(2); }},
+        {1, "init( -1 )---> failure !", [] { ImageCache(2).init(-1); }},
+        {4, "get( p )", [] { ImageCache(2).get("p"); }},
+        {2, "add( p )--> cache not created !",
+         [] {
+             ImageCache cache(0);
+             std::unique_ptr<BitMap> picture = std::make_unique<BitMap>();
+             cache.add("p", picture);
+         }},
+        {1, "try_next no displayable file found => exit", exhaust},
+        {4, "update_valid : nb_value=1", exhaust},
+        {2, "try_next : still waiting result of previous try",
+         [] {
+             Randomizator r;
+             r.init(1);
+             r.try_next();
+             r.try_next();
+         }},
+        {3, "make_permutation : nb_value=1",
+         [] {
+             Randomizator r;
+             r.init(1);
+             r.try_next();
+         }},
+    };
+    for (const auto& row : rows) {
+        for (int level : {row.level - 1, row.level}) {
+            test::TraceFile trace;
+            Tracer::instance().all_module_level(level);
+            row.act();
+            EXPECT_EQ(level >= row.level, trace.contains(row.line))
+                << "<" << row.line << "> at level " << level << "\n" << trace.text();
+        }
+    }
+    Tracer::instance().all_module_level(4);
 }
 
 TEST(TracerRecords, NameOfTwentyOneCharactersGetsNoPadding) {

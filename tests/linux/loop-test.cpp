@@ -81,7 +81,6 @@ LoopRun simulate(const std::string& config, const std::map<std::int64_t, Command
 class LoopPlan : public testing::Test {
 protected:
     LoopPlan() {
-        setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
         // Twelve folders of one picture each: the index takes several ticks to build.
         for (int i = 0; i < 12; ++i) {
             test::make_dirs(dir / ("pics/f" + std::to_string(i)));
@@ -89,13 +88,13 @@ protected:
                                         pictures::Format::Png));
         }
     }
-    ~LoopPlan() override { unsetenv("XDG_STATE_HOME"); }
     std::string configure(const std::string& settings) {
         const std::string file = dir / "Glimmerwall.cfg";
         test::write_file(file, settings + "\npath " + dir / "pics" + "\n");
         return file;
     }
     test::TempDir dir;
+    test::StateHome state{dir};
 };
 
 TEST_F(LoopPlan, StepsComeAtTheSameTicksWithTheSleepingLoop) {

@@ -2,6 +2,8 @@
 
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 
 #include <FreeImage.h>
@@ -265,6 +267,41 @@ void Program::end() {
         kill(pid_, SIGKILL);
         exit_code_ = reap(pid_, 5000);
     }
+}
+
+void expect_window_at(const Shot& shot, int x, int y, int w, int h) {
+    const int right = x + w - 1, bottom = y + h - 1;
+    for (int row : {y, y + h / 2, bottom}) {
+        EXPECT_TRUE(shot.at(x - 1, row).white()) << "left of the window, row " << row;
+        EXPECT_FALSE(shot.at(x, row).white()) << "left edge, row " << row;
+        EXPECT_FALSE(shot.at(right, row).white()) << "right edge, row " << row;
+        EXPECT_TRUE(shot.at(right + 1, row).white()) << "right of the window, row " << row;
+    }
+    for (int column : {x, x + w / 2, right}) {
+        EXPECT_TRUE(shot.at(column, y - 1).white()) << "above the window, column " << column;
+        EXPECT_FALSE(shot.at(column, y).white()) << "top edge, column " << column;
+        EXPECT_FALSE(shot.at(column, bottom).white()) << "bottom edge, column " << column;
+        EXPECT_TRUE(shot.at(column, bottom + 1).white()) << "below the window, column " << column;
+    }
+}
+
+std::vector<std::string> expect_history_steps(const Program& show) {
+    for (int n : {2, 3}) {
+        if (!show.step_key("Right") || !show.wait_draws(n)) {
+            ADD_FAILURE() << "Right did not bring draw " << n << "\n" << show.trace();
+            return {};
+        }
+    }
+    const std::vector<std::string> drawn = show.drawn();
+    if (drawn.size() != 3) {
+        ADD_FAILURE() << drawn.size() << " draws after two steps, not 3";
+        return {};
+    }
+    EXPECT_NE(drawn[0], drawn[1]);
+    EXPECT_NE(drawn[1], drawn[2]);
+    EXPECT_TRUE(show.step_key("Left") && show.wait_draws(4)) << "Left did not bring draw 4";
+    EXPECT_EQ(drawn[1], show.drawn().back()) << "Left goes back to the picture before";
+    return drawn;
 }
 
 } // namespace desktop

@@ -105,6 +105,10 @@ private:
     FIBITMAP* dib_ = nullptr;
 };
 
+// Expects (gtest) a window of w x h pixels at (x, y) on a white screen: the pixels on its
+// edges, at both ends and the middle of each, are not white, and those just outside are.
+void expect_window_at(const Shot& shot, int x, int y, int w, int h);
+
 // A program under test: its process, killed when still running as this goes, its trace file, read
 // afresh at each call, and its keys, sent through `tool` with xdotool.
 class Program {
@@ -149,5 +153,10 @@ private:
     pid_t pid_ = -1;
     mutable int exit_code_ = -1;
 };
+
+// Right twice, then Left, on a show that has drawn once and holds three pictures or more:
+// expects (gtest) three different pictures, then the second again. The three captions, or
+// none when the steps did not come.
+std::vector<std::string> expect_history_steps(const Program& show);
 
 } // namespace desktop

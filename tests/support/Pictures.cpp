@@ -1,5 +1,7 @@
 #include "Pictures.h"
 
+#include "Bytes.h"
+
 #include <FreeImage.h>
 
 #include <array>
@@ -12,7 +14,7 @@ namespace pictures {
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = std::string;
 
 struct Rgb {
     std::uint8_t red, green, blue;
@@ -119,63 +121,6 @@ bool save(const std::string& path, const Bytes& bytes) {
     return std::fclose(file) == 0 && written;
 }
 
-void put_u16_le(Bytes& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put_u32_le(Bytes& out, std::uint32_t value) {
-    put_u16_le(out, value & 0xffffu);
-    put_u16_le(out, value >> 16);
-}
-
-void put_u32_be(Bytes& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-// APP1 segment "Exif\0\0" + little-endian TIFF header + IFD0 holding only Orientation.
-Bytes exif_orientation_segment(int orientation) {
-    Bytes segment{0xff, 0xe1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-    segment.push_back('I');
-    segment.push_back('I');
-    put_u16_le(segment, 42);
-    put_u32_le(segment, 8);      // IFD0 follows the 8-byte TIFF header
-    put_u16_le(segment, 1);      // one entry
-    put_u16_le(segment, 0x0112); // Orientation
-    put_u16_le(segment, 3);      // SHORT
-    put_u32_le(segment, 1);      // one value, held in the entry, left-justified
-    put_u16_le(segment, static_cast<std::uint32_t>(orientation));
-    put_u16_le(segment, 0);
-    put_u32_le(segment, 0);      // no next IFD
-    const std::size_t length = segment.size() - 2; // counts itself, not the marker
-    segment[2] = static_cast<std::uint8_t>(length >> 8);
-    segment[3] = static_cast<std::uint8_t>(length);
-    return segment;
-}
-
-std::uint32_t crc32(const std::uint8_t* data, std::size_t length) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    std::uint32_t c = 0xffffffffu;
-    for (std::size_t i = 0; i < length; ++i) c = table[(c ^ data[i]) & 0xffu] ^ (c >> 8);
-    return c ^ 0xffffffffu;
-}
-
-void put_png_chunk(Bytes& out, const char* type, const Bytes& data) {
-    put_u32_be(out, static_cast<std::uint32_t>(data.size()));
-    const std::size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    put_u32_be(out, crc32(out.data() + start, out.size() - start));
-}
-
 } // namespace
 
 bool write(const std::string& path, int width, int height, Format format, std::uint8_t red,
@@ -197,11 +142,9 @@ bool write_jpeg_with_orientation(const std::string& path, int width, int height,
     if (orientation < 1 || orientation > 8) return false;
     Dib dib(halves(width, height, true, from_hex(0xff0000), from_hex(0x0000ff)));
     Bytes jpeg;
-    if (!encode(dib.get(), Format::Jpeg, jpeg) || jpeg.size() < 2 || jpeg[0] != 0xff ||
-        jpeg[1] != 0xd8)
+    if (!encode(dib.get(), Format::Jpeg, jpeg) || jpeg.compare(0, 2, "\xff\xd8") != 0)
         return false;
-    const Bytes segment = exif_orientation_segment(orientation);
-    jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
+    jpeg.insert(2, bytes::exif_orientation_segment(orientation));
     return save(path, jpeg);
 }
 
@@ -211,17 +154,16 @@ bool write_png_header_only(const std::string& path, std::uint32_t width, std::ui
 
 bool write_png_header(const std::string& path, std::uint32_t width, std::uint32_t height,
                       int bit_depth, int colour_type) {
-    Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    Bytes png("\x89PNG\r\n\x1a\n");
     Bytes header;
-    put_u32_be(header, width);
-    put_u32_be(header, height);
+    bytes::append_be(header, width, 4);
+    bytes::append_be(header, height, 4);
     // Deflate, adaptive filtering, no interlace.
-    header.insert(header.end(), {static_cast<std::uint8_t>(bit_depth),
-                                 static_cast<std::uint8_t>(colour_type), 0, 0, 0});
-    put_png_chunk(png, "IHDR", header);
+    header += {static_cast<char>(bit_depth), static_cast<char>(colour_type), 0, 0, 0};
+    png += bytes::png_chunk("IHDR", header);
     // The start of a zlib stream: a decoder that gets this far runs out of data.
-    put_png_chunk(png, "IDAT", Bytes{0x78, 0x9c, 0x63, 0x00});
-    put_png_chunk(png, "IEND", Bytes{});
+    png += bytes::png_chunk("IDAT", Bytes("\x78\x9c\x63\x00", 4));
+    png += bytes::png_chunk("IEND", Bytes());
     return save(path, png);
 }
 
@@ -312,28 +254,12 @@ bool write_heif(const std::string& path, int width, int height, bool avif, bool 
 
 namespace {
 
-std::string le32(std::initializer_list<std::uint32_t> words) {
-    std::string out;
-    for (std::uint32_t word : words)
-        for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(word >> shift));
-    return out;
-}
-
-std::string be16(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) {
-        out.push_back(static_cast<char>(v >> 8));
-        out.push_back(static_cast<char>(v));
-    }
-    return out;
-}
-
 } // namespace
 
 std::string hostile(Hostile kind) {
     switch (kind) {
     case Hostile::Dds: {
-        std::string dds = "DDS " + le32({124, 0x1007, 8, 0xff000078u});
+        std::string dds = "DDS " + bytes::le32({124, 0x1007, 8, 0xff000078u});
         dds.resize(128, '\0');
         dds[76] = 32; // the pixel format's own size, which the recogniser checks
         return dds;
@@ -341,14 +267,14 @@ std::string hostile(Hostile kind) {
     case Hostile::Xbm:
         return "#define a_width 8\n#define a_height 2\nstatic char a_bits[] = {\n 0x00,\n";
     case Hostile::Sgi: {
-        std::string sgi = be16({474, 0x0001, 3, 20000, 20000, 3});
+        std::string sgi = bytes::be16({474, 0x0001, 3, 20000, 20000, 3});
         sgi.resize(576, '\1');
         return sgi;
     }
     case Hostile::Pfm: return "PF\n16000 16000\n-1.0\n" + std::string(1000, '\0');
     case Hostile::Pict: {
         std::string pict(512, '\0');
-        pict += be16({0, 0, 0, 80, 120, 0x0011, 0x02ff, 0x0c00, 0xfffe});
+        pict += bytes::be16({0, 0, 0, 80, 120, 0x0011, 0x02ff, 0x0c00, 0xfffe});
         pict.resize(600, '\0');
         return pict;
     }
@@ -358,25 +284,25 @@ std::string hostile(Hostile kind) {
 
 std::string exr_header(std::int32_t width, std::int32_t height, const std::string& channels,
                        std::size_t tail) {
-    std::string out = le32({20000630u, 2});
+    std::string out = bytes::le32({20000630u, 2});
     auto attribute = [&out](const char* name, const char* type, const std::string& value) {
         out += name + std::string(1, '\0') + type + std::string(1, '\0');
-        out += le32({static_cast<std::uint32_t>(value.size())});
+        out += bytes::le32({static_cast<std::uint32_t>(value.size())});
         out += value;
     };
     std::string list;
-    for (char c : channels) list += std::string(1, c) + '\0' + le32({2, 0, 1, 1});
+    for (char c : channels) list += std::string(1, c) + '\0' + bytes::le32({2, 0, 1, 1});
     list += '\0';
     attribute("channels", "chlist", list);
     attribute("compression", "compression", std::string(1, '\0'));
-    const std::string box = le32({0, 0, static_cast<std::uint32_t>(width - 1),
+    const std::string box = bytes::le32({0, 0, static_cast<std::uint32_t>(width - 1),
                                   static_cast<std::uint32_t>(height - 1)});
     attribute("dataWindow", "box2i", box);
     attribute("displayWindow", "box2i", box);
     attribute("lineOrder", "lineOrder", std::string(1, '\0'));
-    attribute("pixelAspectRatio", "float", le32({0x3f800000u}));
-    attribute("screenWindowCenter", "v2f", le32({0, 0}));
-    attribute("screenWindowWidth", "float", le32({0x3f800000u}));
+    attribute("pixelAspectRatio", "float", bytes::le32({0x3f800000u}));
+    attribute("screenWindowCenter", "v2f", bytes::le32({0, 0}));
+    attribute("screenWindowWidth", "float", bytes::le32({0x3f800000u}));
     out += '\0';
     return out + std::string(tail, '\0');
 }

@@ -95,14 +95,23 @@ TraceFile::TraceFile() : path_(dir_ / "trace.txt") {
 
 std::string TraceFile::text() const { return read_file(path_); }
 
-int TraceFile::count(const std::string& needle) const {
-    const std::string all = text();
+int TraceFile::count(const std::string& needle) const { return test::count(text(), needle); }
+
+int count(const std::string& text, const std::string& needle) {
     int n = 0;
-    for (std::size_t at = all.find(needle); at != std::string::npos;
-         at = all.find(needle, at + needle.size()))
+    for (std::size_t at = text.find(needle); at != std::string::npos;
+         at = text.find(needle, at + needle.size()))
         ++n;
     return n;
 }
+
+StateHome::StateHome(const TempDir& dir) : folder_(dir / "state") {
+    setenv("XDG_STATE_HOME", folder_.c_str(), 1);
+}
+
+StateHome::~StateHome() { unsetenv("XDG_STATE_HOME"); }
+
+std::string StateHome::trace() const { return read_file(folder_ + "/glimmerwall/Glimmerwall.txt"); }
 
 int positive_setting(const char* name, int fallback) {
     const char* text = std::getenv(name);

@@ -42,6 +42,25 @@ public:
     void advance(std::int64_t ms);
 };
 
+// Number of occurrences of `needle` in `text`, none overlapping.
+int count(const std::string& text, const std::string& needle);
+
+// Points XDG_STATE_HOME at `dir`/state while it lives, so that a show started by the test
+// writes its own trace file there; reads that file back.
+class StateHome {
+public:
+    explicit StateHome(const TempDir& dir);
+    ~StateHome();
+    StateHome(const StateHome&) = delete;
+    StateHome& operator=(const StateHome&) = delete;
+    std::string trace() const;
+    int count(const std::string& needle) const { return test::count(trace(), needle); }
+    bool traced(const std::string& needle) const { return count(needle) > 0; }
+
+private:
+    std::string folder_;
+};
+
 // Points the tracer at a file of its own, every module at level 4, and reads it back.
 class TraceFile {
 public:
