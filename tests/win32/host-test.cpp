@@ -115,7 +115,7 @@ TEST_F(WineShow, PreviewLivesInTheDialogsChildOnlyAndEndsWithTheDialog) {
     int code = -1, ms = -1;
     ASSERT_EQ(2, std::sscanf(exit.c_str(), "%d %d", &code, &ms)) << exit;
     EXPECT_EQ(0, code);
-    EXPECT_LT(ms, 3000) << "the preview outlived its dialog"; // about 0.1 s when measured
+    EXPECT_LT(ms, 3000) << "the preview outlived its dialog"; // the aim is a second; the rest is margin for a loaded machine
     EXPECT_EQ(std::string::npos, show.report().find("top-level")) << show.report();
     EXPECT_EQ("the last show's trace\n", test::read_file(g_machine->drive_d() + "/Glimmerwall.txt"));
 }
