@@ -66,6 +66,23 @@ std::int64_t lines_per_chunk(unsigned compression) {
     }
 }
 
+// The size that OpenEXR reads for a value of a fixed-size type, whatever the size field says;
+// 0 for types whose values carry their own length.
+std::uint32_t exr_fixed_size(const std::string& type) {
+    static const struct {
+        const char* type;
+        std::uint32_t size;
+    } kSizes[] = {{"box2i", 16},   {"box2f", 16},       {"compression", 1}, {"lineOrder", 1},
+                  {"envmap", 1},   {"deepImageState", 1}, {"int", 4},       {"float", 4},
+                  {"double", 8},   {"v2i", 8},           {"v2f", 8},        {"v2d", 16},
+                  {"v3i", 12},     {"v3f", 12},          {"v3d", 24},       {"m33f", 36},
+                  {"m33d", 72},    {"m44f", 64},         {"m44d", 128},     {"tiledesc", 9},
+                  {"rational", 8}, {"timecode", 8},      {"keycode", 28},   {"chromaticities", 32}};
+    for (const auto& entry : kSizes)
+        if (type == entry.type) return entry.size;
+    return 0;
+}
+
 } // namespace
 
 bool gif(Source& source, Size& size) {
@@ -117,6 +134,18 @@ bool exr(Source& source, Size& size) {
         at += sizeof length_bytes;
         const std::uint32_t length = le32(length_bytes);
         if (length > source.size() - (at < source.size() ? at : source.size())) return false;
+        // OpenEXR reads fixed-size values, channel lists and previews by their own layout, not
+        // by the size field: where the two disagree, its reading of the rest of the header
+        // would not be this one's, so such a file is not sized.
+        const std::uint32_t fixed = exr_fixed_size(type);
+        if (fixed != 0 && length != fixed) return false;
+        if (type == "preview") {
+            // Width and height, then four bytes per pixel, allocated before they are read.
+            unsigned char preview[8];
+            if (length < sizeof preview || !read_exactly(source, at, preview, sizeof preview) ||
+                static_cast<std::uint64_t>(le32(preview)) * le32(preview + 4) * 4 != length - 8)
+                return false;
+        }
         if (name == "dataWindow" && type == "box2i" && length == 16) {
             unsigned char box[16];
             if (!read_exactly(source, at, box, sizeof box)) return false;
@@ -139,13 +168,15 @@ bool exr(Source& source, Size& size) {
             std::uint64_t entry = at;
             const std::uint64_t end = at + length;
             std::string channel;
-            while (entry < end && read_name(source, entry, channel, name_limit) &&
-                   !channel.empty()) {
+            for (;;) {
+                if (entry >= end || !read_name(source, entry, channel, name_limit)) return false;
+                if (channel.empty()) break;
                 entry += 16;
                 if (channel == "A") have_alpha = true;
                 else if (channel == "R" || channel == "G" || channel == "B") have_colour = true;
                 else if (channel == "Y") have_grey = true;
             }
+            if (entry != end) return false;
         }
         at += length;
     }
