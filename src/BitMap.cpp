@@ -47,7 +47,7 @@ void decoder_message(const char* text) {
     // Some messages end with a line break of their own: the trace adds one.
     std::string line(text ? text : "");
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    GW_TRACE(kModule, 3)("load( %s ) decoder: %s", g_decoding, line.c_str());
+    GW_TRACE(kModule, 3, "load( %s ) decoder: %s", g_decoding, line.c_str());
 }
 
 void freeimage_message(FREE_IMAGE_FORMAT, const char* text) { decoder_message(text); }
@@ -68,12 +68,12 @@ bool refused_as_too_large(const char* path, const Size& size) {
     // Each side first: two 32-bit sides multiplied could overflow even 64 bits.
     if (size.width > kMaxPixels || size.height > kMaxPixels ||
         size.width * size.height > kMaxPixels) {
-        GW_TRACE(kModule, 1)("load( %s ) refused: %lldx%lld pixels is too large", path,
+        GW_TRACE(kModule, 1, "load( %s ) refused: %lldx%lld pixels is too large", path,
                              static_cast<long long>(size.width), static_cast<long long>(size.height));
         return true;
     }
     if (size.width * size.height * size.bytes_per_pixel > kMaxBytes) {
-        GW_TRACE(kModule, 1)("load( %s ) refused: %lldx%lld pixels of %d bytes is too large", path,
+        GW_TRACE(kModule, 1, "load( %s ) refused: %lldx%lld pixels of %d bytes is too large", path,
                              static_cast<long long>(size.width), static_cast<long long>(size.height),
                              size.bytes_per_pixel);
         return true;
@@ -190,7 +190,7 @@ Dib to_24_bits(Dib decoded) {
 Dib load_heif(const char* path, std::int32_t& iw, std::int32_t& ih, std::int32_t window_width,
               std::int32_t window_height, std::int32_t& w, std::int32_t& h) {
     if (!HeifDecoder::available()) {
-        GW_TRACE(kModule, 1)("load( %s ) refused: format HEIF is not shown", path);
+        GW_TRACE(kModule, 1, "load( %s ) refused: format HEIF is not shown", path);
         return nullptr;
     }
     std::string error;
@@ -274,9 +274,9 @@ bool BitMap::load(const std::string& path) {
     try {
         return load_file(name);
     } catch (const std::exception& error) {
-        GW_TRACE(kModule, 1)("load( %s ) refused: the decoder failed (%s)", name, error.what());
+        GW_TRACE(kModule, 1, "load( %s ) refused: the decoder failed (%s)", name, error.what());
     } catch (...) {
-        GW_TRACE(kModule, 1)("load( %s ) refused: the decoder failed", name);
+        GW_TRACE(kModule, 1, "load( %s ) refused: the decoder failed", name);
     }
     return false;
 }
@@ -302,7 +302,7 @@ bool BitMap::load_file(const char* name) {
         if (!decoded) return false;
     } else {
         if (!shown_format(fif)) {
-            GW_TRACE(kModule, 1)("load( %s ) refused: format %s is not shown", name,
+            GW_TRACE(kModule, 1, "load( %s ) refused: format %s is not shown", name,
                                  FreeImage_GetFormatFromFIF(fif));
             return false;
         }
@@ -335,15 +335,15 @@ bool BitMap::load_file(const char* name) {
             fit(iw, ih, window_width_, window_height_, w, h);
         }
     }
-    GW_TRACE(kModule, 4)("load( %s ) win:%dx%d img:%dx%d", name, window_width_, window_height_,
+    GW_TRACE(kModule, 4, "load( %s ) win:%dx%d img:%dx%d", name, window_width_, window_height_,
                          iw, ih);
-    GW_TRACE(kModule, 4)("~ rescale:%dx%d", w, h);
+    GW_TRACE(kModule, 4, "~ rescale:%dx%d", w, h);
 
     const Dib converted = to_24_bits(std::move(decoded));
     Dib resized;
     if (converted && w > 0 && h > 0) resized.reset(FreeImage_Rescale(converted.get(), w, h, FILTER_BOX));
     if (!resized) {
-        GW_TRACE(kModule, 1)("load( %s ) --> no %dx%d picture made", name, w, h);
+        GW_TRACE(kModule, 1, "load( %s ) --> no %dx%d picture made", name, w, h);
         return false;
     }
 

@@ -234,13 +234,13 @@ bool ReadConfigFile(const char* file_name, Configurator& store) {
     // 0x1A byte and merge the bytes 0x0D 0x0A of other characters.
     const OwnedFile file(file_name ? platform::open_shared(file_name, "rb") : nullptr);
     if (!file) {
-        GW_TRACE(kModule, 1)("ReadConfigFile( %s ) open failed", file_name ? file_name : "");
+        GW_TRACE(kModule, 1, "ReadConfigFile( %s ) open failed", file_name ? file_name : "");
         return false;
     }
-    GW_TRACE(kModule, 3)("ReadConfigFile( %s )", file_name);
+    GW_TRACE(kModule, 3, "ReadConfigFile( %s )", file_name);
     TextSource text(file.get());
     const bool converted = text.encoding() != TextSource::Encoding::Bytes;
-    if (converted) GW_TRACE(kModule, 3)("~ text in %s", encoding_name(text.encoding()));
+    if (converted) GW_TRACE(kModule, 3, "~ text in %s", encoding_name(text.encoding()));
 
     char line[kLineBuffer];
     std::size_t length = 0;
@@ -267,11 +267,11 @@ bool ReadConfigFile(const char* file_name, Configurator& store) {
 
         const std::string key(line + key_begin, key_end - key_begin);
         if (value_begin == end) {
-            GW_TRACE(kModule, 4)("add <%s> (no data)", key.c_str());
+            GW_TRACE(kModule, 4, "add <%s> (no data)", key.c_str());
             store.add_key(key);
         } else {
             const std::string value(line + value_begin, end - value_begin);
-            GW_TRACE(kModule, 4)("add <%s> <%s>", key.c_str(), value.c_str());
+            GW_TRACE(kModule, 4, "add <%s> <%s>", key.c_str(), value.c_str());
             store.add(key, value);
         }
     }

@@ -36,7 +36,7 @@ FileManager::FileManager() : cache_(0) {}
 FileManager::~FileManager() = default;
 
 bool FileManager::addPath(const std::string& folder) {
-    GW_TRACE(kModule, 4)("addPath : add <%s>", folder.c_str());
+    GW_TRACE(kModule, 4, "addPath : add <%s>", folder.c_str());
     pending_.push_back(PendingFolder{folder, true});
     return true;
 }
@@ -50,20 +50,20 @@ void FileManager::constructPath() {
         const bool known = platform::folder_id(folder.path, id);
         if (platform::is_reserved_folder(folder.path, known ? &id : nullptr)) {
             // Pictures the user deleted must not come back, nor be moved within the bin.
-            GW_TRACE(kModule, 4)("constructPath : <%s> passed over (trash or system folder)",
+            GW_TRACE(kModule, 4, "constructPath : <%s> passed over (trash or system folder)",
                                  folder.path.c_str());
         } else {
             if (known) seen_folders_.insert(id);
             TreeBrowser browser(pending_, folder.path, seen_folders_);
             if (!DirectoryScanner::scan(DirectoryScanner::pattern(folder.path), browser) &&
                 folder.configured)
-                GW_TRACE(kModule, 1)("constructPath : cannot list <%s> (%s)", folder.path.c_str(),
+                GW_TRACE(kModule, 1, "constructPath : cannot list <%s> (%s)", folder.path.c_str(),
                                      platform::folder_problem(folder.path).c_str());
             if (browser.files() != 0) {
                 indexed_.push_back(IndexedFolder{folder.path, browser.files()});
                 total_ =
                     total_ > INT32_MAX - browser.files() ? INT32_MAX : total_ + browser.files();
-                GW_TRACE(kModule, 4)("constructPath : add <%s> with %d files (%d remain)",
+                GW_TRACE(kModule, 4, "constructPath : add <%s> with %d files (%d remain)",
                                      folder.path.c_str(), browser.files(),
                                      static_cast<int>(pending_.size()));
                 break;
@@ -72,7 +72,7 @@ void FileManager::constructPath() {
         if (pending_.empty()) break;
     }
     randomizator_.init(total_);
-    GW_TRACE(kModule, 3)("constructPath : %d files in %d paths", total_,
+    GW_TRACE(kModule, 3, "constructPath : %d files in %d paths", total_,
                          static_cast<int>(indexed_.size()));
 }
 
@@ -130,7 +130,7 @@ const FileManager::Listing& FileManager::listing_of(const std::string& folder) {
 }
 
 void FileManager::addExcludePattern(const std::string& pattern) {
-    GW_TRACE(kModule, 4)("addExcludePattern : add <%s>", pattern.c_str());
+    GW_TRACE(kModule, 4, "addExcludePattern : add <%s>", pattern.c_str());
     exclude_patterns_.push_back(pattern);
 }
 
@@ -151,7 +151,7 @@ BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::str
     shown_path_.clear();
     ++step_;
     if (randomizator_.get_nb_value() == 0) {
-        GW_TRACE(kModule, 2)("nextImage : not any valid image !");
+        GW_TRACE(kModule, 2, "nextImage : not any valid image !");
         return nullptr;
     }
     for (int failures = 0; failures < kFailureLimit; ++failures) {
@@ -160,7 +160,7 @@ BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::str
         if (candidate < 0) return nullptr;
         if (BitMap* bitmap = try_candidate(candidate, width, height, path)) return bitmap;
     }
-    GW_TRACE(kModule, 0)("nextImage : too much failure => exit");
+    GW_TRACE(kModule, 0, "nextImage : too much failure => exit");
     return nullptr;
 }
 
@@ -183,14 +183,14 @@ std::int32_t FileManager::draw(std::string& path) {
 BitMap* FileManager::try_candidate(std::int32_t candidate, std::int32_t width,
                                    std::int32_t height, const std::string& path) {
     if (const std::string* pattern = excluded(path)) {
-        GW_TRACE(kModule, 3)("nextImage : <%s> excluded beacause it contains <%s>", path.c_str(),
+        GW_TRACE(kModule, 3, "nextImage : <%s> excluded beacause it contains <%s>", path.c_str(),
                              pattern->c_str());
     } else if (BitMap* bitmap = show(width, height, path)) {
         randomizator_.set_result(true);
         history_.add(candidate);
         return bitmap;
     } else {
-        GW_TRACE(kModule, 3)("nextImage : <%s> not displayabe", path.c_str());
+        GW_TRACE(kModule, 3, "nextImage : <%s> not displayabe", path.c_str());
     }
     randomizator_.set_result(false);
     return nullptr;
@@ -231,7 +231,7 @@ bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::
     platform::FileId after;
     if (platform::file_identity(path, true, after, why) != platform::Lookup::found ||
         after != content) {
-        GW_TRACE(kModule, 3)("loadImage : <%s> changed while it was decoded", path.c_str());
+        GW_TRACE(kModule, 3, "loadImage : <%s> changed while it was decoded", path.c_str());
         return false;
     }
     bitmap = loaded.get();

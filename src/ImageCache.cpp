@@ -21,9 +21,9 @@ ImageCache::~ImageCache() = default;
 
 bool ImageCache::init(std::int32_t n) {
     if (n >= 1)
-        GW_TRACE(kModule, 3)("init( %d )", n);
+        GW_TRACE(kModule, 3, "init( %d )", n);
     else
-        GW_TRACE(kModule, 1)("init( %d )---> failure !", n);
+        GW_TRACE(kModule, 1, "init( %d )---> failure !", n);
     capacity_ = 0;
     // A failed init keeps the old pictures, unreachable, until the next good init or the end:
     // one of them may still be on screen.
@@ -36,29 +36,29 @@ bool ImageCache::init(std::int32_t n) {
 
 bool ImageCache::set_budget(std::int64_t bytes) {
     if (bytes < 0) {
-        GW_TRACE(kModule, 1)("set_budget( %lld MiB )---> failure !",
+        GW_TRACE(kModule, 1, "set_budget( %lld MiB )---> failure !",
                              static_cast<long long>(bytes / kMiB));
         return false;
     }
-    GW_TRACE(kModule, 3)("set_budget( %lld MiB )", static_cast<long long>(bytes / kMiB));
+    GW_TRACE(kModule, 3, "set_budget( %lld MiB )", static_cast<long long>(bytes / kMiB));
     budget_ = bytes;
     return true;
 }
 
 BitMap* ImageCache::get(const std::string& path, const platform::FileId& id) {
-    GW_TRACE(kModule, 4)("get( %s )", path.c_str());
+    GW_TRACE(kModule, 4, "get( %s )", path.c_str());
     if (capacity_ != 0) {
         for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
             if (!it->bitmap || it->path != path) continue;
             if (it->id == id) return it->bitmap.get();
             // The file was replaced or edited since it was decoded: that picture is not it.
-            GW_TRACE(kModule, 4)("~ changed on disk");
+            GW_TRACE(kModule, 4, "~ changed on disk");
             bytes_ -= it->bytes;
             entries_.erase(std::next(it).base());
             return nullptr;
         }
     }
-    GW_TRACE(kModule, 4)("~ not in cache");
+    GW_TRACE(kModule, 4, "~ not in cache");
     return nullptr;
 }
 
@@ -93,12 +93,12 @@ void ImageCache::make_room(std::int64_t coming) {
 bool ImageCache::add(const std::string& path, std::unique_ptr<BitMap>& bitmap,
                      const platform::FileId& id) {
     if (capacity_ == 0) {
-        GW_TRACE(kModule, 2)("add( %s )--> cache not created !", path.c_str());
+        GW_TRACE(kModule, 2, "add( %s )--> cache not created !", path.c_str());
         return false;
     }
     const std::int64_t size = pixel_bytes(bitmap.get());
     if (budget_ != 0 && size > budget_) {
-        GW_TRACE(kModule, 4)("add( %s ) larger than the byte budget --> not cached",
+        GW_TRACE(kModule, 4, "add( %s ) larger than the byte budget --> not cached",
                              path.c_str());
         return false;
     }
@@ -106,13 +106,13 @@ bool ImageCache::add(const std::string& path, std::unique_ptr<BitMap>& bitmap,
     while (!entries_.empty()) {
         const char* why = leaving(0, count(), bytes_, size);
         if (!why) break;
-        GW_TRACE(kModule, 4)(why, path.c_str(), entries_.front().path.c_str());
+        GW_TRACE(kModule, 4, why, path.c_str(), entries_.front().path.c_str());
         bytes_ -= entries_.front().bytes;
         entries_.pop_front();
         pushed_out = true;
     }
     entries_.push_back(CacheSlot{path, id, std::move(bitmap), size, nullptr});
     bytes_ += size;
-    if (!pushed_out) GW_TRACE(kModule, 4)("add( %s ) --> %d in cache", path.c_str(), count());
+    if (!pushed_out) GW_TRACE(kModule, 4, "add( %s ) --> %d in cache", path.c_str(), count());
     return true;
 }

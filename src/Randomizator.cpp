@@ -79,7 +79,7 @@ void Randomizator::init(std::int32_t n) {
     initialised_ = true;
     // With position -1 the first try_next starts a cycle that reseeds and shuffles anew, so a
     // shuffle here could never be observed: only its trace line is kept.
-    GW_TRACE(kModule, 3)("make_permutation : nb_value=%d", nb_value_);
+    GW_TRACE(kModule, 3, "make_permutation : nb_value=%d", nb_value_);
 }
 
 void Randomizator::make_permutation() {
@@ -94,28 +94,28 @@ void Randomizator::make_permutation() {
         perm[r] = perm[i];
         perm[i] = swapped;
     }
-    GW_TRACE(kModule, 3)("make_permutation : nb_value=%d", nb_value_);
+    GW_TRACE(kModule, 3, "make_permutation : nb_value=%d", nb_value_);
 }
 
 void Randomizator::update_valid() {
     if (!initialised_) return;
-    GW_TRACE(kModule, 4)("update_valid : nb_value=%d", nb_value_);
+    GW_TRACE(kModule, 4, "update_valid : nb_value=%d", nb_value_);
     std::int32_t kept = 0;
     for (std::int32_t i = 0; i < nb_value_; ++i)
         if (values_[i] >= 0) values_[kept++] = values_[i];
     nb_value_ = kept;
-    GW_TRACE(kModule, 4)("~-->%d", nb_value_);
+    GW_TRACE(kModule, 4, "~-->%d", nb_value_);
 }
 
 std::int32_t Randomizator::try_next() {
     if (!initialised_ || nb_value_ <= 0) return -1;
-    if (waiting_) GW_TRACE(kModule, 2)("try_next : still waiting result of previous try");
+    if (waiting_) GW_TRACE(kModule, 2, "try_next : still waiting result of previous try");
     for (;;) {
         position_ = (position_ + 1) % nb_value_;
         if (position_ == 0) {
             update_valid();
             if (nb_value_ <= 0) {
-                GW_TRACE(kModule, 1)("try_next no displayable file found => exit");
+                GW_TRACE(kModule, 1, "try_next no displayable file found => exit");
                 return -1;
             }
             make_permutation();

@@ -85,9 +85,9 @@ bool ScreenSaver::read_config(const char* file_name) {
 
     std::int32_t level = 0;
     if (config.get_int("trace", level, 0)) tracer.all_module_level(level);
-    GW_TRACE(kModule, 3)("read config from <%s>", file_name);
+    GW_TRACE(kModule, 3, "read config from <%s>", file_name);
     for (const std::string& key : config.keys())
-        if (!is_known_key(key)) GW_TRACE(kModule, 1)("unknown key <%s>", key.c_str());
+        if (!is_known_key(key)) GW_TRACE(kModule, 1, "unknown key <%s>", key.c_str());
 
     d_->small = config.contains("small");
     // A value such as "3000ms" still sets the delay: the leading number is kept.
@@ -102,7 +102,7 @@ bool ScreenSaver::read_config(const char* file_name) {
             // An empty folder would be joined into "/" and the whole disk shown.
             const std::string folder = unquoted(value);
             if (folder.empty())
-                GW_TRACE(kModule, 1)("read_config : empty folder of <%s> skipped", key);
+                GW_TRACE(kModule, 1, "read_config : empty folder of <%s> skipped", key);
             else
                 d_->file_manager.addPath(folder);
         }
@@ -122,13 +122,13 @@ void ScreenSaver::set_window_manager(SystemWrapper* display, std::int32_t width,
     d_->screen_width = width;
     d_->screen_height = height;
     d_->suppressor.init(kDeletionWait, &d_->eraser);
-    GW_TRACE(kModule, 3)("set_window_manager ( %dx%d )", width, height);
+    GW_TRACE(kModule, 3, "set_window_manager ( %dx%d )", width, height);
 }
 
 void ScreenSaver::next(bool forced) {
     PrivateScreenSaver& d = *d_;
     if (d.running) {
-        GW_TRACE(kModule, 2)("next already running");
+        GW_TRACE(kModule, 2, "next already running");
         return;
     }
     const ScopedValue<bool> running(d.running, true); // cleared on every way out
@@ -143,8 +143,8 @@ void ScreenSaver::next(bool forced) {
         (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.delay))))
         return;
 
-    GW_TRACE(kModule, 4)("--------------------------------------------");
-    GW_TRACE(kModule, 4)("next( %sforced ) [%d:%dms]", forced ? "" : "not ", d.step_count, now);
+    GW_TRACE(kModule, 4, "--------------------------------------------");
+    GW_TRACE(kModule, 4, "next( %sforced ) [%d:%dms]", forced ? "" : "not ", d.step_count, now);
 
     std::string caption;
     d.shown_image = d.file_manager.nextImage(d.screen_width, d.screen_height, caption);
@@ -167,14 +167,14 @@ void ScreenSaver::redraw() {
 }
 
 void ScreenSaver::prev() {
-    GW_TRACE(kModule, 3)("prev");
+    GW_TRACE(kModule, 3, "prev");
     d_->file_manager.rewindToPrevious();
 }
 
 void ScreenSaver::toggle_pause() {
     d_->paused = !d_->paused;
     if (d_->paused) d_->file_manager.rewindToCurrent();
-    GW_TRACE(kModule, 3)("toggle_pause : now %spaused", d_->paused ? "" : "not ");
+    GW_TRACE(kModule, 3, "toggle_pause : now %spaused", d_->paused ? "" : "not ");
 }
 
 void ScreenSaver::erase() {
@@ -182,15 +182,15 @@ void ScreenSaver::erase() {
     platform::FileId id;
     // With nothing on screen there is nothing the user could mean.
     if (!d_->file_manager.currentPicture(path, id)) {
-        GW_TRACE(kModule, 3)("erase : no picture on screen");
+        GW_TRACE(kModule, 3, "erase : no picture on screen");
         return;
     }
-    GW_TRACE(kModule, 4)("erase <%s>", path.c_str());
+    GW_TRACE(kModule, 4, "erase <%s>", path.c_str());
     d_->suppressor.add(path, id);
 }
 
 void ScreenSaver::suppress_all() {
-    GW_TRACE(kModule, 3)("done");
+    GW_TRACE(kModule, 3, "done");
     d_->suppressor.suppress_all();
 }
 

@@ -26,10 +26,10 @@ int caption_height(std::int32_t window_height) {
 }
 
 void trace_drawn(const std::string& caption) {
-    GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
+    GW_TRACE(kModule, 3, "WindowManager::draw_bitmap : just displayed <%s>", caption.c_str());
 }
 
-void trace_no_image() { GW_TRACE(kModule, 3)("WindowManager::draw_bitmap : no image"); }
+void trace_no_image() { GW_TRACE(kModule, 3, "WindowManager::draw_bitmap : no image"); }
 
 bool deletion_refused(const char* path) {
     if (!path || path[0] == '\0') return !refuse_deletion("", "empty path");
@@ -38,16 +38,16 @@ bool deletion_refused(const char* path) {
 }
 
 bool refuse_deletion(const char* path, const char* why) {
-    GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
+    GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%s)", path, why);
     return false;
 }
 
 void trace_deleted(const char* path) {
-    GW_TRACE(kModule, 3)("WindowManager::delete_file : <%s> deleted", path);
+    GW_TRACE(kModule, 3, "WindowManager::delete_file : <%s> deleted", path);
 }
 
 void trace_no_window(const char* function, const std::string& why) {
-    GW_TRACE(kModule, 1)("%s : no window (%s)", function, why.c_str());
+    GW_TRACE(kModule, 1, "%s : no window (%s)", function, why.c_str());
 }
 
 bool program_folder(const std::string& argument0, std::string& folder) {
@@ -85,10 +85,10 @@ std::string join_arguments(int argc, const char* const* argv) {
 
 void trace_start(const char* build_date, const char* build_time, const std::string& command_line,
                  const std::string& argument0) {
-    GW_TRACE(kModule, 2)("~\n\n*** Glimmerwall / T.Orvald / build %s %s ***\n", build_date,
+    GW_TRACE(kModule, 2, "~\n\n*** Glimmerwall / T.Orvald / build %s %s ***\n", build_date,
                          build_time);
-    GW_TRACE(kModule, 2)("~command line = <%s> (%s)\n", command_line.c_str(), argument0.c_str());
-    GW_TRACE(kModule, 2)("~current dir = <%s>\n", platform::current_directory().c_str());
+    GW_TRACE(kModule, 2, "~command line = <%s> (%s)\n", command_line.c_str(), argument0.c_str());
+    GW_TRACE(kModule, 2, "~current dir = <%s>\n", platform::current_directory().c_str());
 }
 
 int ClassicRandom::next() {

@@ -16,11 +16,11 @@ void DelayedSuppressor::init(std::int32_t wait_steps, Eraser* eraser) {
 }
 
 void DelayedSuppressor::add(const std::string& path, const platform::FileId& id) {
-    GW_TRACE(kModule, 4)("add( %s,%d )", path.c_str(), suppress_count_);
+    GW_TRACE(kModule, 4, "add( %s,%d )", path.c_str(), suppress_count_);
     // Marked twice, a file would be deleted once and then fail, and be retried, until the end.
     for (PendingFile& queued : pending_) {
         if (queued.path != path) continue;
-        GW_TRACE(kModule, 4)("~ already queued at %d", queued.queued_at);
+        GW_TRACE(kModule, 4, "~ already queued at %d", queued.queued_at);
         queued.id = id;
         return;
     }
@@ -52,7 +52,7 @@ bool DelayedSuppressor::gone(const std::string& path) {
 
 void DelayedSuppressor::suppress() {
     suppress_count_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(suppress_count_) + 1u);
-    GW_TRACE(kModule, 4)("suppress( %d )", suppress_count_);
+    GW_TRACE(kModule, 4, "suppress( %d )", suppress_count_);
     // A wait under one step would make a file queued again after a failure due in the same
     // call, and the loop would never end.
     const std::int32_t wait = wait_steps_ < 1 ? 1 : wait_steps_;
@@ -69,14 +69,14 @@ void DelayedSuppressor::suppress() {
         // its name since, nor the same one edited.
         const std::string reason = changed(entry);
         if (!reason.empty()) {
-            GW_TRACE(kModule, 1)("suppress <%s>:%d dropped : %s", entry.path.c_str(),
+            GW_TRACE(kModule, 1, "suppress <%s>:%d dropped : %s", entry.path.c_str(),
                                  entry.queued_at, reason.c_str());
         } else if (eraser_ && eraser_->erase(entry.path)) {
-            GW_TRACE(kModule, 4)("suppress <%s>:%d", entry.path.c_str(), entry.queued_at);
+            GW_TRACE(kModule, 4, "suppress <%s>:%d", entry.path.c_str(), entry.queued_at);
         } else {
-            GW_TRACE(kModule, 1)("suppress <%s>:%d failed", entry.path.c_str(), entry.queued_at);
+            GW_TRACE(kModule, 1, "suppress <%s>:%d failed", entry.path.c_str(), entry.queued_at);
             if (gone(entry.path))
-                GW_TRACE(kModule, 1)("~ : it no longer exists, dropped");
+                GW_TRACE(kModule, 1, "~ : it no longer exists, dropped");
             else
                 pending_.push_back(PendingFile{entry.path, suppress_count_, entry.id});
         }
@@ -90,10 +90,10 @@ void DelayedSuppressor::suppress_all() {
         pending_.pop_front();
         const std::string reason = changed(entry);
         if (!reason.empty())
-            GW_TRACE(kModule, 1)("suppress_all : <%s> dropped : %s", path.c_str(), reason.c_str());
+            GW_TRACE(kModule, 1, "suppress_all : <%s> dropped : %s", path.c_str(), reason.c_str());
         else if (eraser_ && eraser_->erase(path))
-            GW_TRACE(kModule, 3)("suppress_all <%s>", path.c_str());
+            GW_TRACE(kModule, 3, "suppress_all <%s>", path.c_str());
         else
-            GW_TRACE(kModule, 1)("suppress_all : failed to erase <%s>", path.c_str());
+            GW_TRACE(kModule, 1, "suppress_all : failed to erase <%s>", path.c_str());
     }
 }

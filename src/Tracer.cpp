@@ -122,7 +122,7 @@ void Tracer::merge_pending() {
     if (g_missed > 0) {
         const int missed = g_missed;
         g_missed = 0;
-        record(kTracerModule, 1, __LINE__, __FILE__).print("Tracer missed %d modules", missed);
+        record(kTracerModule, 1).print("Tracer missed %d modules", missed);
     }
     for (int i = 0; i < g_pending_count; ++i) {
         const PendingEntry& entry = g_pending[i];
@@ -143,12 +143,10 @@ void Tracer::set_file(const char* name) {
 void Tracer::all_module_level(std::int32_t level) {
     if (!state_) return;
     for (auto& module : state_->modules) module.second.level = level;
-    record(kTracerModule, 3, __LINE__, __FILE__).print("all_module_level( %d )", level);
+    record(kTracerModule, 3).print("all_module_level( %d )", level);
 }
 
-// The source line and file are not part of the written record.
-Tracer& Tracer::record(std::int32_t module, std::int32_t level, std::int32_t /*line*/,
-                       const char* /*source_file*/) {
+Tracer& Tracer::record(std::int32_t module, std::int32_t level) {
     if (!state_) return null_tracer();
     merge_pending();
     const char* name = "???";

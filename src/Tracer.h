@@ -27,8 +27,7 @@ public:
     void set_file(const char* name);
     void all_module_level(std::int32_t level);
     // Opens one record: this tracer when it is to be written, the null tracer otherwise.
-    Tracer& record(std::int32_t module, std::int32_t level, std::int32_t line,
-                   const char* source_file);
+    Tracer& record(std::int32_t module, std::int32_t level);
     // printf-style text; "~" at the start continues the open line, at the end joins the next.
     int print(const char* format, ...) GW_PRINTF_FORMAT(2, 3);
 
@@ -44,8 +43,8 @@ private:
     State* state_;
 };
 
-// One trace statement: GW_TRACE(module, level)("format", args...).
-#define GW_TRACE(module, level) Tracer::instance().record((module), (level), __LINE__, __FILE__).print
+// One trace statement: GW_TRACE(module, level, "format", args...).
+#define GW_TRACE(module, level, ...) Tracer::instance().record((module), (level)).print(__VA_ARGS__)
 
 // Wall-clock milliseconds since 1970, kept to 32 bits (wraps).
 std::int32_t clock_ms();

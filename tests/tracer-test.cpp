@@ -68,13 +68,13 @@ TEST(TracerRecords, WorkedExampleByteForByte) {
     tracer.set_file(file.c_str());
     tracer.all_module_level(4);
     clock.set(kSixth, 126);
-    GW_TRACE(kConfigurator, 3)("ReadConfigFile( %s )", "Glimmerwall.cfg");
+    GW_TRACE(kConfigurator, 3, "ReadConfigFile( %s )", "Glimmerwall.cfg");
     clock.set(kSixth, 127);
-    GW_TRACE(kConfigurator, 4)("add <%s> <%s>", "path", "C:\\Photos");
+    GW_TRACE(kConfigurator, 4, "add <%s> <%s>", "path", "C:\\Photos");
     clock.set(kSixth, 940);
-    GW_TRACE(kBitMap, 4)("load( %s ) win:%dx%d img:%dx%d", "C:\\Photos\\a.jpg", 1280, 1024, 2000,
+    GW_TRACE(kBitMap, 4, "load( %s ) win:%dx%d img:%dx%d", "C:\\Photos\\a.jpg", 1280, 1024, 2000,
                          1500);
-    GW_TRACE(kBitMap, 4)("~ rescale:%dx%d", 1280, 960);
+    GW_TRACE(kBitMap, 4, "~ rescale:%dx%d", 1280, 960);
 
     EXPECT_EQ("\n06,14:03:27.125 [Tracer]               all_module_level( 4 )"
               "\n06,14:03:27.126 [Configurator]         ReadConfigFile( Glimmerwall.cfg )"
@@ -86,8 +86,8 @@ TEST(TracerRecords, WorkedExampleByteForByte) {
     // With "trace" 3 the two BitMap records are not written.
     tracer.set_file(file.c_str());
     tracer.all_module_level(3);
-    GW_TRACE(kBitMap, 4)("load( %s )", "x");
-    GW_TRACE(kBitMap, 4)("~ rescale");
+    GW_TRACE(kBitMap, 4, "load( %s )", "x");
+    GW_TRACE(kBitMap, 4, "~ rescale");
     EXPECT_EQ(header("Tracer", "06,14:03:27.940") + "all_module_level( 3 )", test::read_file(file));
 }
 
@@ -96,19 +96,19 @@ TEST(TracerRecords, LevelsFilterPerModule) {
     test::TraceFile trace;
     Tracer& tracer = Tracer::instance();
     tracer.all_module_level(2);
-    GW_TRACE(kBitMap, 2)("equal");
-    GW_TRACE(kBitMap, 3)("above");
+    GW_TRACE(kBitMap, 2, "equal");
+    GW_TRACE(kBitMap, 3, "above");
     EXPECT_FALSE(trace.contains("all_module_level( 2 )")); // its own record is level 3
     EXPECT_TRUE(trace.contains("equal"));
     EXPECT_FALSE(trace.contains("above"));
 
     tracer.all_module_level(0);
-    GW_TRACE(kBitMap, 0)("grave");
-    GW_TRACE(kBitMap, 1)("failure");
+    GW_TRACE(kBitMap, 0, "grave");
+    GW_TRACE(kBitMap, 1, "failure");
     tracer.all_module_level(-1);
-    GW_TRACE(kBitMap, 0)("silenced");
+    GW_TRACE(kBitMap, 0, "silenced");
     // An unknown handle is written at any level under "???".
-    GW_TRACE(kUnregistered, 9)("stranger");
+    GW_TRACE(kUnregistered, 9, "stranger");
     EXPECT_TRUE(trace.contains("grave"));
     EXPECT_FALSE(trace.contains("failure"));
     EXPECT_FALSE(trace.contains("silenced"));
@@ -182,7 +182,7 @@ TEST(TracerRecords, ModuleLinesAppearFromTheirLevelOn) {
 TEST(TracerRecords, NameOfTwentyOneCharactersGetsNoPadding) {
     test::FakeClock clock(kSixth, 125);
     test::TraceFile trace;
-    GW_TRACE(kLongName, 4)("text");
+    GW_TRACE(kLongName, 4, "text");
     EXPECT_TRUE(trace.contains("[AModuleNameOf21Chars_]text"));
 }
 
@@ -190,14 +190,14 @@ TEST(TracerRecords, TildesJoinAndSplitLines) {
     test::FakeClock clock(kSixth, 125);
     test::TraceFile trace;
     const std::string before = trace.text();
-    GW_TRACE(kBitMap, 4)("get( p )");
-    GW_TRACE(kBitMap, 4)("~ not in cache");
-    GW_TRACE(kBitMap, 4)("~");                 // writes nothing, header stays due
-    GW_TRACE(kBitMap, 4)("~~leading");         // header, then one tilde
-    GW_TRACE(kBitMap, 4)("joined~");           // next record continues the line
-    GW_TRACE(kBitMap, 4)("tail");
-    GW_TRACE(kBitMap, 4)("two~~");             // one tilde kept, next starts a new line
-    GW_TRACE(kBitMap, 4)("last");
+    GW_TRACE(kBitMap, 4, "get( p )");
+    GW_TRACE(kBitMap, 4, "~ not in cache");
+    GW_TRACE(kBitMap, 4, "~");                 // writes nothing, header stays due
+    GW_TRACE(kBitMap, 4, "~~leading");         // header, then one tilde
+    GW_TRACE(kBitMap, 4, "joined~");           // next record continues the line
+    GW_TRACE(kBitMap, 4, "tail");
+    GW_TRACE(kBitMap, 4, "two~~");             // one tilde kept, next starts a new line
+    GW_TRACE(kBitMap, 4, "last");
     const std::string h = header("BitMap");
     EXPECT_EQ(before + h + "get( p ) not in cache" + h + "~leading" + h + "joinedtail" + h +
                   "two~" + h + "last",
@@ -208,9 +208,9 @@ TEST(TracerRecords, BannerEndsTheLineAndLeavesAnEmptyOne) {
     test::FakeClock clock(kSixth, 125);
     test::TraceFile trace;
     const std::string before = trace.text();
-    GW_TRACE(kBitMap, 2)("~\n\n*** Glimmerwall / T.Orvald / build %s %s ***\n", "Dec  7 2026",
+    GW_TRACE(kBitMap, 2, "~\n\n*** Glimmerwall / T.Orvald / build %s %s ***\n", "Dec  7 2026",
                          "13:00:00");
-    GW_TRACE(kBitMap, 2)("next");
+    GW_TRACE(kBitMap, 2, "next");
     EXPECT_EQ(before + "\n\n*** Glimmerwall / T.Orvald / build Dec  7 2026 13:00:00 ***\n" +
                   header("BitMap") + "next",
               trace.text());
@@ -221,29 +221,29 @@ TEST(TracerRecords, LongTextIsCutAt999Characters) {
     test::TraceFile trace;
     const std::size_t before = trace.text().size();
     const std::string text(5000, 'x');
-    GW_TRACE(kBitMap, 4)("%s", text.c_str());
+    GW_TRACE(kBitMap, 4, "%s", text.c_str());
     EXPECT_EQ(before + 999, trace.text().size());
 }
 
 TEST(TracerFile, NoFileNameWritesNothing) {
     test::TempDir dir;
     Tracer::instance().set_file("");
-    GW_TRACE(kBitMap, 0)("dropped");
+    GW_TRACE(kBitMap, 0, "dropped");
     // A module registered now is merged at the next record all the same.
     static const std::int32_t late = Tracer::register_module("LateModule");
-    GW_TRACE(late, 0)("dropped too");
+    GW_TRACE(late, 0, "dropped too");
     test::TraceFile trace;
-    GW_TRACE(late, 4)("named");
+    GW_TRACE(late, 4, "named");
     EXPECT_TRUE(trace.contains("[LateModule]"));
 }
 
 TEST(TracerFile, SetFileAgainEmptiesTheFileAtTheNextRecord) {
     test::FakeClock clock(kSixth, 125);
     test::TraceFile trace;
-    GW_TRACE(kBitMap, 4)("first attempt");
+    GW_TRACE(kBitMap, 4, "first attempt");
     Tracer::instance().set_file(trace.path().c_str());
     EXPECT_TRUE(trace.contains("first attempt")); // closed, not yet emptied
-    GW_TRACE(kBitMap, 4)("second attempt");
+    GW_TRACE(kBitMap, 4, "second attempt");
     EXPECT_EQ(header("BitMap") + "second attempt", trace.text());
 }
 
@@ -252,9 +252,9 @@ TEST(TracerFile, UnopenableFileIsRetriedAtEachRecord) {
     test::TempDir dir;
     const std::string file = dir / "later/trace.txt";
     Tracer::instance().set_file(file.c_str());
-    GW_TRACE(kBitMap, 4)("lost");
+    GW_TRACE(kBitMap, 4, "lost");
     test::make_dirs(dir / "later");
-    GW_TRACE(kBitMap, 4)("kept");
+    GW_TRACE(kBitMap, 4, "kept");
     EXPECT_EQ(header("BitMap") + "kept", test::read_file(file));
 }
 
@@ -276,8 +276,8 @@ TEST(TracerFile, NeverWrittenThroughALinkOrIntoAPipe) {
         const std::string file = dir / row.name;
         testing::internal::CaptureStderr();
         Tracer::instance().set_file(file.c_str());
-        GW_TRACE(kBitMap, 1)("first");
-        GW_TRACE(kBitMap, 1)("second");
+        GW_TRACE(kBitMap, 1, "first");
+        GW_TRACE(kBitMap, 1, "second");
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ("06,14:03:27.125 [Tracer]               trace file <" + file + "> " + row.why +
                       ": no trace written\n",
@@ -288,7 +288,7 @@ TEST(TracerFile, NeverWrittenThroughALinkOrIntoAPipe) {
     EXPECT_FALSE(test::exists(dir / "nowhere.txt"));
     // Named again, a regular file is written as before.
     test::TraceFile trace;
-    GW_TRACE(kBitMap, 1)("after");
+    GW_TRACE(kBitMap, 1, "after");
     EXPECT_TRUE(trace.contains("after"));
 }
 
@@ -301,11 +301,11 @@ TEST(TracerFile, MissedRegistrationsAreReportedOnce) {
     }
     test::FakeClock clock(kSixth, 125);
     test::TraceFile trace;
-    GW_TRACE(kBitMap, 4)("after");
+    GW_TRACE(kBitMap, 4, "after");
     EXPECT_EQ(1, trace.count("Tracer missed 20 modules"));
     // The hundred that fitted write under their names, the others under "???".
-    GW_TRACE(Tracer::module_handle(names[99]), 4)("fitted");
-    GW_TRACE(Tracer::module_handle(names[100]), 4)("missed");
+    GW_TRACE(Tracer::module_handle(names[99]), 4, "fitted");
+    GW_TRACE(Tracer::module_handle(names[100]), 4, "missed");
     EXPECT_TRUE(trace.contains(header("Extra099") + "fitted"));
     EXPECT_TRUE(trace.contains(header("???") + "missed"));
 }
@@ -316,7 +316,7 @@ TEST(TracerFile, FinalLineBreakAtProcessEnd) {
     EXPECT_EXIT(
         {
             Tracer::instance().set_file(file.c_str());
-            GW_TRACE(kBitMap, 4)("last words");
+            GW_TRACE(kBitMap, 4, "last words");
             std::exit(0);
         },
         testing::ExitedWithCode(0), "");

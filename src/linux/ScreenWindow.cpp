@@ -61,14 +61,14 @@ Display* x_display_of(SDL_Window* window) {
 int on_x_error(Display* display, XErrorEvent* error) {
     char text[160] = "";
     XGetErrorText(display, error->error_code, text, sizeof text);
-    GW_TRACE(kModule, 3)("X error %d (%s), request %d", static_cast<int>(error->error_code), text,
+    GW_TRACE(kModule, 3, "X error %d (%s), request %d", static_cast<int>(error->error_code), text,
                          static_cast<int>(error->request_code));
     return 0;
 }
 
 // Xlib ends the process once this returns: the show is ended in order before that.
 int on_x_io_error(Display*) {
-    GW_TRACE(kModule, 1)("connection to the display lost");
+    GW_TRACE(kModule, 1, "connection to the display lost");
     static bool ending = false;
     if (!ending && g_on_display_lost) {
         ending = true;

@@ -69,12 +69,12 @@ bool match_font(const char* family, const char32_t* needed, int needed_count, Fo
 TTF_Font* open_font(const char* family, const char32_t* needed, int needed_count, int cell) {
     FontFile file;
     if (!match_font(family, needed, needed_count, file)) {
-        GW_TRACE(kModule, 1)("WindowManager : no font for <%s>", family);
+        GW_TRACE(kModule, 1, "WindowManager : no font for <%s>", family);
         return nullptr;
     }
     TTF_Font* font = TTF_OpenFontIndex(file.path.c_str(), cell, file.index);
     if (!font) {
-        GW_TRACE(kModule, 1)("WindowManager : cannot open <%s> (%s)", file.path.c_str(),
+        GW_TRACE(kModule, 1, "WindowManager : cannot open <%s> (%s)", file.path.c_str(),
                              TTF_GetError());
         return nullptr;
     }
@@ -196,7 +196,7 @@ WindowManager::WindowManager(SDL_Window* window) : window_(window) {
         symbol_font_ = open_font("Arial Unicode MS", shell::kNoImageSymbols,
                                  shell::kNoImageSymbolCount, 48);
     } else {
-        GW_TRACE(kModule, 1)("WindowManager : no text (%s)", TTF_GetError());
+        GW_TRACE(kModule, 1, "WindowManager : no text (%s)", TTF_GetError());
     }
     // SDL leaves a new window image uninitialised: an expose before the first picture shows black.
     if (SDL_Surface* frame = SDL_GetWindowSurface(window_))
@@ -214,7 +214,7 @@ WindowManager::~WindowManager() {
 void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption) {
     SDL_Surface* frame = SDL_GetWindowSurface(window_);
     if (!frame) {
-        GW_TRACE(kModule, 1)("WindowManager : no window surface (%s)", SDL_GetError());
+        GW_TRACE(kModule, 1, "WindowManager : no window surface (%s)", SDL_GetError());
         return;
     }
     SDL_FillRect(frame, nullptr, SDL_MapRGB(frame->format, 0, 0, 0));

@@ -61,7 +61,7 @@ template <typename Function>
 bool bind(HMODULE dll, const char* name, Function& slot) {
     const FARPROC found = GetProcAddress(dll, name);
     if (!found) {
-        GW_TRACE(kModule, 1)("FreeImage.dll has no %s: no picture can be shown", name);
+        GW_TRACE(kModule, 1, "FreeImage.dll has no %s: no picture can be shown", name);
         return false;
     }
     // Through the generic function type, which converts to any other without a warning.
@@ -80,7 +80,7 @@ const Api* api() {
 
     HMODULE dll = load_freeimage();
     if (!dll) {
-        GW_TRACE(kModule, 1)("FreeImage.dll cannot be loaded (error %lu): no picture can be shown",
+        GW_TRACE(kModule, 1, "FreeImage.dll cannot be loaded (error %lu): no picture can be shown",
                              static_cast<unsigned long>(GetLastError()));
         return nullptr;
     }

@@ -31,13 +31,13 @@ HFONT make_font(int height, const char* face) {
 bool has_recycle_bin(const char* path) {
     char root[MAX_PATH];
     if (!GetVolumePathNameA(path, root, sizeof root)) {
-        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (no volume, %lu)",
+        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (no volume, %lu)",
                              path, static_cast<unsigned long>(GetLastError()));
         return false;
     }
     const UINT type = GetDriveTypeA(root);
     if (type != DRIVE_FIXED) {
-        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed "
+        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed "
                              "(no recycle bin on %s, drive type %u)",
                              path, root, type);
         return false;
@@ -47,7 +47,7 @@ bool has_recycle_bin(const char* path) {
     info.cbSize = sizeof info;
     const HRESULT queried = SHQueryRecycleBinA(root, &info);
     if (FAILED(queried)) {
-        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed "
+        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed "
                              "(no recycle bin on %s, 0x%08lx)",
                              path, root, static_cast<unsigned long>(queried));
         return false;
@@ -154,17 +154,17 @@ bool WindowManager::delete_file(const char* path) {
     operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI;
     const int result = SHFileOperationA(&operation);
     if (result != 0) {
-        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%d)", list, result);
+        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d)", list, result);
         return false;
     }
     // A zero result is no proof: the shell reports success for files that it could not move.
     if (operation.fAnyOperationsAborted) {
-        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%d, aborted)",
+        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d, aborted)",
                              list, result);
         return false;
     }
     if (!is_gone(path)) {
-        GW_TRACE(kModule, 1)("WindowManager::delete_file : <%s> deletion failed (%d, still there)",
+        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d, still there)",
                              list, result);
         return false;
     }
