@@ -103,7 +103,10 @@ void BM_RescaleWhole(benchmark::State& state) { rescale(state, 0); }
 void BM_RescaleHalf(benchmark::State& state) { rescale(state, kHalfSize); }
 
 BENCHMARK(BM_BitMapLoad)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PlainPipeline)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PlainPipeline)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_HeaderOnly)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeWhole)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeHalf)->Unit(benchmark::kMillisecond);

@@ -455,10 +455,7 @@ void BM_StepAmongEmptyFiles(benchmark::State& state) {
     state.counters["pictures_per_show"] =
         static_cast<double>(pictures_shown) / static_cast<double>(state.iterations());
 }
-BENCHMARK(BM_StepAmongEmptyFiles)
-    ->UseManualTime()
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StepAmongEmptyFiles)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 // --- 4. Resident size over a long show --------------------------------------------------
 

@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
     }
     const int width = std::atoi(argv[1]);
     const int height = std::atoi(argv[2]);
-    Random random{static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)) * 2654435761u + 1u};
+    Random random{static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)) * 2654435761u +
+                  1u};
     if (width < 16 || height < 16) return 2;
 
     double top[3], bottom[3];
@@ -81,15 +82,22 @@ int main(int argc, char** argv) {
     }
     std::vector<Blob> blobs(6);
     for (Blob& b : blobs)
-        b = {random.unit() * width, random.unit() * height, (0.1 + 0.3 * random.unit()) * width,
-             random.unit() * 160 - 80, random.unit() * 160 - 80, random.unit() * 160 - 80};
+        b = {
+            random.unit() * width,    random.unit() * height,   (0.1 + 0.3 * random.unit()) * width,
+            random.unit() * 160 - 80, random.unit() * 160 - 80, random.unit() * 160 - 80};
     std::vector<Shape> shapes(12);
     for (Shape& s : shapes) {
         const int w = static_cast<int>((0.03 + 0.15 * random.unit()) * width);
         const int x = static_cast<int>(random.unit() * (width - w));
         const int y = static_cast<int>(random.unit() * (height - w));
-        s = {random.unit() < 0.5, x, y, x + w, y + w, 30 + 200 * random.unit(),
-             30 + 200 * random.unit(), 30 + 200 * random.unit()};
+        s = {random.unit() < 0.5,
+             x,
+             y,
+             x + w,
+             y + w,
+             30 + 200 * random.unit(),
+             30 + 200 * random.unit(),
+             30 + 200 * random.unit()};
     }
     const ValueNoise coarse(width, height, 97, random);
     const ValueNoise fine(width, height, 7, random);
@@ -125,7 +133,8 @@ int main(int argc, char** argv) {
                 rgb[1] = s.g;
                 rgb[2] = s.b;
             }
-            const double texture = 28.0 * coarse.at(x, y) + 12.0 * fine.at(x, y) + 10.0 * grain.at(x, y);
+            const double texture =
+                28.0 * coarse.at(x, y) + 12.0 * fine.at(x, y) + 10.0 * grain.at(x, y);
             for (int c = 0; c < 3; ++c) {
                 const double noise = static_cast<double>(random.next() & 31) - 15.5;
                 line[static_cast<std::size_t>(3 * x + c)] = clamp(rgb[c] + texture + noise);

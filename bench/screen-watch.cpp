@@ -24,8 +24,8 @@ std::int64_t now_ns(clockid_t clock) {
 }
 
 struct Probe {
-    bool lit = false;        // some pixel is not black
-    std::uint64_t hash = 0;  // FNV-1a of the pixels read
+    bool lit = false;       // some pixel is not black
+    std::uint64_t hash = 0; // FNV-1a of the pixels read
 };
 
 void add_image(XImage* image, Probe& probe) {
@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
     const int width = DisplayWidth(display, screen);
     const int height = DisplayHeight(display, screen);
 
-    const std::int64_t deadline = now_ns(CLOCK_MONOTONIC) + static_cast<std::int64_t>(timeout_s * 1e9);
+    const std::int64_t deadline =
+        now_ns(CLOCK_MONOTONIC) + static_cast<std::int64_t>(timeout_s * 1e9);
     // One millisecond between reads: two small images a read, next to nothing on the CPU.
     const timespec pause{0, 1000000};
     Probe last;

@@ -69,8 +69,10 @@ void model_line(std::string line, Model& model, std::vector<std::string>& keys) 
     const std::string key = line.substr(key_begin, key_end - key_begin);
     keys.push_back(key);
     std::vector<std::string>& values = model[map_chars(key, fold)];
-    if (value_begin < end) values.push_back(line.substr(value_begin, end - value_begin));
-    else if (values.empty()) values.emplace_back();
+    if (value_begin < end)
+        values.push_back(line.substr(value_begin, end - value_begin));
+    else if (values.empty())
+        values.emplace_back();
 }
 
 // The text the reader should see: bytes after a UTF-8 mark, UTF-16 after its mark decoded into
@@ -216,8 +218,8 @@ void check_key(const Configurator& store, const Model& model, const std::string&
     }
 }
 
-const char* const kSystemKeys[] = {"trace", "small", "delai", "cache",
-                                   "path",  "dossier", "sauf", "exclude"};
+const char* const kSystemKeys[] = {"trace", "small",   "delai", "cache",
+                                   "path",  "dossier", "sauf",  "exclude"};
 
 } // namespace
 

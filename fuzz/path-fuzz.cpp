@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(path_contains(path, pattern) == expected);
     check(path_contains(ascii_upper(path), pattern) == expected);
     check(path_contains(path, ascii_upper(pattern)) == expected);
-    check(path_contains(pattern, path) == (ascii_lower(pattern).find(ascii_lower(path)) != std::string::npos));
+    check(path_contains(pattern, path) ==
+          (ascii_lower(pattern).find(ascii_lower(path)) != std::string::npos));
     check(path_contains(path, std::string()));
     check(path_contains(path, path));
 

@@ -51,13 +51,11 @@ int main(int argc, char** argv) {
               save(FIF_GIF, palette, sizes + "seed.gif") &&
               save(FIF_EXR, deep, bitmap + "seed.exr", EXR_FLOAT | EXR_NONE) &&
               save(FIF_EXR, deep, sizes + "seed.exr", EXR_FLOAT | EXR_NONE) &&
-              save(FIF_PNG, wide, bitmap + "seed-16.png") &&
-              save(FIF_PNG, dib, "/tmp/gw-seed.png");
+              save(FIF_PNG, wide, bitmap + "seed-16.png") && save(FIF_PNG, dib, "/tmp/gw-seed.png");
     const std::string source = " /tmp/gw-seed.png ";
-    for (const std::string& command :
-         {"heif-enc -q 50 -o " + bitmap + "seed.heic" + source,
-          "avifenc -s 10" + source + bitmap + "seed.avif",
-          "heif-enc -q 50 -o " + sizes + "seed.heic" + source}) {
+    for (const std::string& command : {"heif-enc -q 50 -o " + bitmap + "seed.heic" + source,
+                                       "avifenc -s 10" + source + bitmap + "seed.avif",
+                                       "heif-enc -q 50 -o " + sizes + "seed.heic" + source}) {
         if (ok && std::system((command + ">/dev/null").c_str()) != 0) {
             std::fprintf(stderr, "failed: %s\n", command.c_str());
             ok = false;

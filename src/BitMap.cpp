@@ -32,8 +32,14 @@ using Dib = BitMap::Dib;
 // other readers are old code that a damaged file can crash or hang.
 bool shown_format(FREE_IMAGE_FORMAT fif) {
     switch (fif) {
-    case FIF_JPEG: case FIF_PNG: case FIF_GIF: case FIF_BMP: case FIF_TIFF: case FIF_WEBP:
-    case FIF_EXR: case FIF_RAW:
+    case FIF_JPEG:
+    case FIF_PNG:
+    case FIF_GIF:
+    case FIF_BMP:
+    case FIF_TIFF:
+    case FIF_WEBP:
+    case FIF_EXR:
+    case FIF_RAW:
         return true;
     default:
         return false;
@@ -69,13 +75,13 @@ bool refused_as_too_large(const char* path, const Size& size) {
     if (size.width > kMaxPixels || size.height > kMaxPixels ||
         size.width * size.height > kMaxPixels) {
         GW_TRACE(kModule, 1, "load( %s ) refused: %lldx%lld pixels is too large", path,
-                             static_cast<long long>(size.width), static_cast<long long>(size.height));
+                 static_cast<long long>(size.width), static_cast<long long>(size.height));
         return true;
     }
     if (size.width * size.height * size.bytes_per_pixel > kMaxBytes) {
         GW_TRACE(kModule, 1, "load( %s ) refused: %lldx%lld pixels of %d bytes is too large", path,
-                             static_cast<long long>(size.width), static_cast<long long>(size.height),
-                             size.bytes_per_pixel);
+                 static_cast<long long>(size.width), static_cast<long long>(size.height),
+                 size.bytes_per_pixel);
         return true;
     }
     return false;
@@ -94,8 +100,8 @@ bool turned_by_exif(FIBITMAP* header) {
 // Size of the picture as it will be shown, from its header alone; false when the header is
 // unreadable. GIF and OpenEXR are read here: FreeImage reads no GIF header alone, and
 // OpenEXR's header reader allocates per scan line of the announced size.
-bool shown_size_from_header(FREE_IMAGE_FORMAT fif, const char* path,
-                            picture_size::Source& file, Size& size) {
+bool shown_size_from_header(FREE_IMAGE_FORMAT fif, const char* path, picture_size::Source& file,
+                            Size& size) {
     if (fif == FIF_GIF) return picture_size::gif(file, size);
     if (fif == FIF_EXR) return picture_size::exr(file, size);
     if (!FreeImage_FIFSupportsNoPixels(fif)) return false;
@@ -141,11 +147,11 @@ Dib load_reduced_jpeg(const char* path, std::int32_t iw, std::int32_t ih, std::i
     while (reduction > 1 && !reduction_fits(iw, ih, w, h, reduction)) reduction /= 2;
     if (reduction == 1) return nullptr;
     const auto wanted = static_cast<unsigned>(std::max(iw, ih) / reduction);
-    Dib decoded(
-        FreeImage_Load(FIF_JPEG, path, static_cast<int>((wanted << 16) | JPEG_EXIFROTATE)));
-    if (decoded &&
-        (FreeImage_GetWidth(decoded.get()) != static_cast<unsigned>((iw + reduction - 1) / reduction) ||
-         FreeImage_GetHeight(decoded.get()) != static_cast<unsigned>((ih + reduction - 1) / reduction)))
+    Dib decoded(FreeImage_Load(FIF_JPEG, path, static_cast<int>((wanted << 16) | JPEG_EXIFROTATE)));
+    if (decoded && (FreeImage_GetWidth(decoded.get()) !=
+                        static_cast<unsigned>((iw + reduction - 1) / reduction) ||
+                    FreeImage_GetHeight(decoded.get()) !=
+                        static_cast<unsigned>((ih + reduction - 1) / reduction)))
         decoded.reset();
     return decoded;
 }
@@ -303,7 +309,7 @@ bool BitMap::load_file(const char* name) {
     } else {
         if (!shown_format(fif)) {
             GW_TRACE(kModule, 1, "load( %s ) refused: format %s is not shown", name,
-                                 FreeImage_GetFormatFromFIF(fif));
+                     FreeImage_GetFormatFromFIF(fif));
             return false;
         }
         Size size;
@@ -335,13 +341,14 @@ bool BitMap::load_file(const char* name) {
             fit(iw, ih, window_width_, window_height_, w, h);
         }
     }
-    GW_TRACE(kModule, 4, "load( %s ) win:%dx%d img:%dx%d", name, window_width_, window_height_,
-                         iw, ih);
+    GW_TRACE(kModule, 4, "load( %s ) win:%dx%d img:%dx%d", name, window_width_, window_height_, iw,
+             ih);
     GW_TRACE(kModule, 4, "~ rescale:%dx%d", w, h);
 
     const Dib converted = to_24_bits(std::move(decoded));
     Dib resized;
-    if (converted && w > 0 && h > 0) resized.reset(FreeImage_Rescale(converted.get(), w, h, FILTER_BOX));
+    if (converted && w > 0 && h > 0)
+        resized.reset(FreeImage_Rescale(converted.get(), w, h, FILTER_BOX));
     if (!resized) {
         GW_TRACE(kModule, 1, "load( %s ) --> no %dx%d picture made", name, w, h);
         return false;

@@ -130,10 +130,14 @@ private:
 
 const char* encoding_name(TextSource::Encoding encoding) {
     switch (encoding) {
-    case TextSource::Encoding::Utf8: return "UTF-8";
-    case TextSource::Encoding::Utf16Le: return "UTF-16LE";
-    case TextSource::Encoding::Utf16Be: return "UTF-16BE";
-    case TextSource::Encoding::Bytes: break;
+    case TextSource::Encoding::Utf8:
+        return "UTF-8";
+    case TextSource::Encoding::Utf16Le:
+        return "UTF-16LE";
+    case TextSource::Encoding::Utf16Be:
+        return "UTF-16BE";
+    case TextSource::Encoding::Bytes:
+        break;
     }
     return "bytes";
 }

@@ -48,7 +48,7 @@ public:
     bool operator()(std::uint32_t attributes, const char* name) override;
 
 private:
-    std::string& names_;                // each name followed by '\0'
+    std::string& names_;                 // each name followed by '\0'
     std::vector<std::uint32_t>& starts_; // where each name begins in names_
 };
 

@@ -51,21 +51,20 @@ void FileManager::constructPath() {
         if (platform::is_reserved_folder(folder.path, known ? &id : nullptr)) {
             // Pictures the user deleted must not come back, nor be moved within the bin.
             GW_TRACE(kModule, 4, "constructPath : <%s> passed over (trash or system folder)",
-                                 folder.path.c_str());
+                     folder.path.c_str());
         } else {
             if (known) seen_folders_.insert(id);
             TreeBrowser browser(pending_, folder.path, seen_folders_);
             if (!DirectoryScanner::scan(DirectoryScanner::pattern(folder.path), browser) &&
                 folder.configured)
                 GW_TRACE(kModule, 1, "constructPath : cannot list <%s> (%s)", folder.path.c_str(),
-                                     platform::folder_problem(folder.path).c_str());
+                         platform::folder_problem(folder.path).c_str());
             if (browser.files() != 0) {
                 indexed_.push_back(IndexedFolder{folder.path, browser.files()});
                 total_ =
                     total_ > INT32_MAX - browser.files() ? INT32_MAX : total_ + browser.files();
                 GW_TRACE(kModule, 4, "constructPath : add <%s> with %d files (%d remain)",
-                                     folder.path.c_str(), browser.files(),
-                                     static_cast<int>(pending_.size()));
+                         folder.path.c_str(), browser.files(), static_cast<int>(pending_.size()));
                 break;
             }
         }
@@ -73,7 +72,7 @@ void FileManager::constructPath() {
     }
     randomizator_.init(total_);
     GW_TRACE(kModule, 3, "constructPath : %d files in %d paths", total_,
-                         static_cast<int>(indexed_.size()));
+             static_cast<int>(indexed_.size()));
 }
 
 std::string FileManager::pathFromIndex(std::int32_t index) {
@@ -180,11 +179,11 @@ std::int32_t FileManager::draw(std::string& path) {
     }
 }
 
-BitMap* FileManager::try_candidate(std::int32_t candidate, std::int32_t width,
-                                   std::int32_t height, const std::string& path) {
+BitMap* FileManager::try_candidate(std::int32_t candidate, std::int32_t width, std::int32_t height,
+                                   const std::string& path) {
     if (const std::string* pattern = excluded(path)) {
         GW_TRACE(kModule, 3, "nextImage : <%s> excluded beacause it contains <%s>", path.c_str(),
-                             pattern->c_str());
+                 pattern->c_str());
     } else if (BitMap* bitmap = show(width, height, path)) {
         randomizator_.set_result(true);
         history_.add(candidate);

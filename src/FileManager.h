@@ -66,10 +66,10 @@ private:
     struct Listing {
         std::string folder;
         platform::FileId id;
-        bool known = false;          // the identity was read: the listing may be kept
-        bool settled = false;        // listed again 2 s after it was first seen unchanged
+        bool known = false;           // the identity was read: the listing may be kept
+        bool settled = false;         // listed again 2 s after it was first seen unchanged
         std::uint32_t first_seen = 0; // clock_ms() when this identity was first listed
-        std::uint32_t step = 0;      // the step in which it was listed
+        std::uint32_t step = 0;       // the step in which it was listed
         std::string names;
         std::vector<std::uint32_t> starts;
     };

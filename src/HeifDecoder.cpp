@@ -67,7 +67,9 @@ std::unique_ptr<HeifDecoder> HeifDecoder::open(const char* path, std::string& er
     return std::unique_ptr<HeifDecoder>(new HeifDecoder(std::move(state)));
 }
 
-std::int32_t HeifDecoder::width() const { return heif_image_handle_get_width(state_->primary.get()); }
+std::int32_t HeifDecoder::width() const {
+    return heif_image_handle_get_width(state_->primary.get());
+}
 
 std::int32_t HeifDecoder::height() const {
     return heif_image_handle_get_height(state_->primary.get());
@@ -99,8 +101,8 @@ bool HeifDecoder::decode(std::int32_t min_width, std::int32_t min_height, const 
     if (thumbnail) source = thumbnail.get();
 
     heif_image* decoded = nullptr;
-    if (failed(heif_decode_image(source, &decoded, heif_colorspace_RGB,
-                                 heif_chroma_interleaved_RGB, nullptr),
+    if (failed(heif_decode_image(source, &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                                 nullptr),
                error))
         return false;
     Image image(decoded);

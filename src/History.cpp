@@ -40,6 +40,6 @@ bool History::next() {
 std::int32_t History::current() {
     const std::int32_t i = (pos_ - back_ + kSize) % kSize;
     GW_TRACE(kModule, 4, "current-->[%d]%d pos:%d def:%d back:%d", i, entries_[i], pos_, def_,
-                         back_);
+             back_);
     return entries_[i];
 }

@@ -37,7 +37,7 @@ bool ImageCache::init(std::int32_t n) {
 bool ImageCache::set_budget(std::int64_t bytes) {
     if (bytes < 0) {
         GW_TRACE(kModule, 1, "set_budget( %lld MiB )---> failure !",
-                             static_cast<long long>(bytes / kMiB));
+                 static_cast<long long>(bytes / kMiB));
         return false;
     }
     GW_TRACE(kModule, 3, "set_budget( %lld MiB )", static_cast<long long>(bytes / kMiB));
@@ -98,8 +98,7 @@ bool ImageCache::add(const std::string& path, std::unique_ptr<BitMap>& bitmap,
     }
     const std::int64_t size = pixel_bytes(bitmap.get());
     if (budget_ != 0 && size > budget_) {
-        GW_TRACE(kModule, 4, "add( %s ) larger than the byte budget --> not cached",
-                             path.c_str());
+        GW_TRACE(kModule, 4, "add( %s ) larger than the byte budget --> not cached", path.c_str());
         return false;
     }
     bool pushed_out = false;

@@ -59,10 +59,18 @@ bool read_name(Source& source, std::uint64_t& offset, std::string& name, std::si
 // Scan lines in each chunk of a scan-line file, by compression (the OpenEXR file layout).
 std::int64_t lines_per_chunk(unsigned compression) {
     switch (compression) {
-    case 3: case 5: return 16;             // ZIP, PXR24
-    case 4: case 6: case 7: case 8: return 32; // PIZ, B44, B44A, DWAA
-    case 9: return 256;                    // DWAB
-    default: return 1;                     // none, RLE, ZIPS, and unknown ones
+    case 3:
+    case 5:
+        return 16; // ZIP, PXR24
+    case 4:
+    case 6:
+    case 7:
+    case 8:
+        return 32; // PIZ, B44, B44A, DWAA
+    case 9:
+        return 256; // DWAB
+    default:
+        return 1; // none, RLE, ZIPS, and unknown ones
     }
 }
 
@@ -72,12 +80,14 @@ std::uint32_t exr_fixed_size(const std::string& type) {
     static const struct {
         const char* type;
         std::uint32_t size;
-    } kSizes[] = {{"box2i", 16},   {"box2f", 16},       {"compression", 1}, {"lineOrder", 1},
-                  {"envmap", 1},   {"deepImageState", 1}, {"int", 4},       {"float", 4},
-                  {"double", 8},   {"v2i", 8},           {"v2f", 8},        {"v2d", 16},
-                  {"v3i", 12},     {"v3f", 12},          {"v3d", 24},       {"m33f", 36},
-                  {"m33d", 72},    {"m44f", 64},         {"m44d", 128},     {"tiledesc", 9},
-                  {"rational", 8}, {"timecode", 8},      {"keycode", 28},   {"chromaticities", 32}};
+    } kSizes[] = {{"box2i", 16},    {"box2f", 16},   {"compression", 1},
+                  {"lineOrder", 1}, {"envmap", 1},   {"deepImageState", 1},
+                  {"int", 4},       {"float", 4},    {"double", 8},
+                  {"v2i", 8},       {"v2f", 8},      {"v2d", 16},
+                  {"v3i", 12},      {"v3f", 12},     {"v3d", 24},
+                  {"m33f", 36},     {"m33d", 72},    {"m44f", 64},
+                  {"m44d", 128},    {"tiledesc", 9}, {"rational", 8},
+                  {"timecode", 8},  {"keycode", 28}, {"chromaticities", 32}};
     for (const auto& entry : kSizes)
         if (type == entry.type) return entry.size;
     return 0;
@@ -172,9 +182,12 @@ bool exr(Source& source, Size& size) {
                 if (entry >= end || !read_name(source, entry, channel, name_limit)) return false;
                 if (channel.empty()) break;
                 entry += 16;
-                if (channel == "A") have_alpha = true;
-                else if (channel == "R" || channel == "G" || channel == "B") have_colour = true;
-                else if (channel == "Y") have_grey = true;
+                if (channel == "A")
+                    have_alpha = true;
+                else if (channel == "R" || channel == "G" || channel == "B")
+                    have_colour = true;
+                else if (channel == "Y")
+                    have_grey = true;
             }
             if (entry != end) return false;
         }

@@ -2,8 +2,7 @@
 // whichever way the scope is left.
 #pragma once
 
-template <typename T>
-class ScopedValue {
+template <typename T> class ScopedValue {
 public:
     ScopedValue(T& variable, T value) : variable_(variable), previous_(variable) {
         variable_ = value;

@@ -86,7 +86,7 @@ std::string join_arguments(int argc, const char* const* argv) {
 void trace_start(const char* build_date, const char* build_time, const std::string& command_line,
                  const std::string& argument0) {
     GW_TRACE(kModule, 2, "~\n\n*** Glimmerwall / T.Orvald / build %s %s ***\n", build_date,
-                         build_time);
+             build_time);
     GW_TRACE(kModule, 2, "~command line = <%s> (%s)\n", command_line.c_str(), argument0.c_str());
     GW_TRACE(kModule, 2, "~current dir = <%s>\n", platform::current_directory().c_str());
 }

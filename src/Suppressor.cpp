@@ -59,9 +59,9 @@ void DelayedSuppressor::suppress() {
     // The eraser may reach add or suppress again while it works (the shell runs messages):
     // the entry leaves the queue first and the front is read anew each round.
     while (!pending_.empty()) {
-        const std::int32_t waited = static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(suppress_count_) -
-            static_cast<std::uint32_t>(pending_.front().queued_at));
+        const std::int32_t waited =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(suppress_count_) -
+                                      static_cast<std::uint32_t>(pending_.front().queued_at));
         if (waited < wait) break;
         PendingFile entry = std::move(pending_.front());
         pending_.pop_front();
@@ -70,7 +70,7 @@ void DelayedSuppressor::suppress() {
         const std::string reason = changed(entry);
         if (!reason.empty()) {
             GW_TRACE(kModule, 1, "suppress <%s>:%d dropped : %s", entry.path.c_str(),
-                                 entry.queued_at, reason.c_str());
+                     entry.queued_at, reason.c_str());
         } else if (eraser_ && eraser_->erase(entry.path)) {
             GW_TRACE(kModule, 4, "suppress <%s>:%d", entry.path.c_str(), entry.queued_at);
         } else {

@@ -16,7 +16,8 @@ void forward(const char* module, const char* format, va_list arguments) {
     char text[512];
     const int used = module ? std::snprintf(text, sizeof text, "%s: ", module) : 0;
     if (used >= 0 && static_cast<std::size_t>(used) < sizeof text)
-        std::vsnprintf(text + used, sizeof text - static_cast<std::size_t>(used), format, arguments);
+        std::vsnprintf(text + used, sizeof text - static_cast<std::size_t>(used), format,
+                       arguments);
     g_sink(text);
 }
 

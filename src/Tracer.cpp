@@ -92,8 +92,8 @@ struct TraceCloser {
 std::int32_t Tracer::module_handle(const char* name) {
     std::uint32_t hash = 5381;
     for (const char* p = name; *p; ++p)
-        hash = hash * 33u + static_cast<std::uint32_t>(static_cast<std::int32_t>(
-                                static_cast<signed char>(*p)));
+        hash = hash * 33u +
+               static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(*p)));
     return static_cast<std::int32_t>(hash & 0x7fffffffu);
 }
 
@@ -179,10 +179,9 @@ void Tracer::report_refusal(bool link) {
     if (found != state_->modules.end() && found->second.level < 1) return;
     char buffer[kRecordBuffer];
     std::size_t used = put_header(buffer, sizeof buffer, "Tracer");
-    const int written = std::snprintf(buffer + used, sizeof buffer - used,
-                                      "trace file <%s> %s: no trace written",
-                                      state_->file_name.c_str(),
-                                      link ? "is a symbolic link" : "is not a regular file");
+    const int written = std::snprintf(
+        buffer + used, sizeof buffer - used, "trace file <%s> %s: no trace written",
+        state_->file_name.c_str(), link ? "is a symbolic link" : "is not a regular file");
     if (written > 0) used += static_cast<std::size_t>(written);
     if (used > sizeof buffer - 1) used = sizeof buffer - 1;
     // The header's leading line break becomes a trailing one on the terminal.

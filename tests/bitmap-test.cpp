@@ -25,7 +25,8 @@ struct Colour {
 
 // Pixel (x, row) of the fitted picture, rows counted in memory order (bottom row first).
 Colour pixel(const BitMap& bitmap, int x, int row) {
-    const std::uint8_t* p = bitmap.bits() + static_cast<std::ptrdiff_t>(row) * bitmap.pitch() + 3 * x;
+    const std::uint8_t* p =
+        bitmap.bits() + static_cast<std::ptrdiff_t>(row) * bitmap.pitch() + 3 * x;
     return {p[0], p[1], p[2]};
 }
 
@@ -83,7 +84,7 @@ TEST_F(BitMapLoad, EveryWrittenFormatIsFittedAndTraced) {
     const struct {
         Format format;
         const char* name;
-    } formats[] = {{Format::Jpeg, "a.jpg"}, {Format::Png, "a.png"}, {Format::Bmp, "a.bmp"},
+    } formats[] = {{Format::Jpeg, "a.jpg"}, {Format::Png, "a.png"},  {Format::Bmp, "a.bmp"},
                    {Format::Gif, "a.gif"},  {Format::Tiff, "a.tif"}, {Format::WebP, "a.webp"}};
     for (const auto& f : formats) {
         const std::string path = dir / f.name;
@@ -131,8 +132,8 @@ TEST_F(BitMapLoad, UndecodableFilesFailWithoutATraceLine) {
     // Reading a pipe named like a picture would wait for a writer for ever.
     ASSERT_EQ(0, mkfifo((dir / "pipe.jpg").c_str(), 0600));
     test::make_dirs(dir / "folder.png");
-    for (const char* name : {"text.jpg", "empty.png", "missing.jpg", "cut.jpg", "cut.png", "cut.gif",
-                             "pipe.jpg", "folder.png"}) {
+    for (const char* name : {"text.jpg", "empty.png", "missing.jpg", "cut.jpg", "cut.png",
+                             "cut.gif", "pipe.jpg", "folder.png"}) {
         BitMap bitmap;
         bitmap.set_window_size(1920, 1080);
         EXPECT_FALSE(bitmap.load(dir / name)) << name;
@@ -346,7 +347,8 @@ TEST_F(BitMapLoad, LargeJpegsAreDecodedReducedWithTheFullSizeFittedAndTraced) {
                                    "x" + std::to_string(c.window_height) + " img:" + c.shown +
                                    " rescale:" + std::to_string(c.width) + "x" +
                                    std::to_string(c.height)))
-            << what << "\n" << trace.text();
+            << what << "\n"
+            << trace.text();
 
         // The plain way: the whole picture decoded upright, 24 bits, box filter.
         FIBITMAP* full = FreeImage_Load(FIF_JPEG, c.path.c_str(), JPEG_EXIFROTATE);
@@ -411,8 +413,8 @@ TEST_F(BitMapLoad, FormatsOutsideThePhotoFormatsAreRefusedBeforeDecoding) {
         BitMap bitmap;
         bitmap.set_window_size(1920, 1080);
         EXPECT_FALSE(bitmap.load(path)) << c.name;
-        EXPECT_EQ(1, trace.count("load( " + path + " ) refused: format " + c.format +
-                                 " is not shown"))
+        EXPECT_EQ(1,
+                  trace.count("load( " + path + " ) refused: format " + c.format + " is not shown"))
             << trace.text();
     }
 }
@@ -497,8 +499,8 @@ TEST_F(BitMapLoad, EveryPixelTypeIsShown) {
     };
     for (const auto& c : cases) {
         const std::string path = dir / c.name;
-        ASSERT_TRUE(pictures::write_deep(path, 60, 40, c.samples, c.container, c.red, c.green,
-                                         c.blue))
+        ASSERT_TRUE(
+            pictures::write_deep(path, 60, 40, c.samples, c.container, c.red, c.green, c.blue))
             << c.name;
         BitMap bitmap;
         bitmap.set_window_size(120, 80);

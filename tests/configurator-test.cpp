@@ -136,9 +136,8 @@ TEST(ConfiguratorFile, LongLinesAndHostileFiles) {
     Configurator store;
     // "k", a space and 497 characters fill the line; its tail is dropped, not read as a key.
     const std::string value(497, 'v');
-    ASSERT_TRUE(read_text("k " + value + "TAIL evil\nnext 1\n" + std::string(499, 'w') +
-                              "\r\nafter 2",
-                          store));
+    ASSERT_TRUE(read_text(
+        "k " + value + "TAIL evil\nnext 1\n" + std::string(499, 'w') + "\r\nafter 2", store));
     EXPECT_EQ(value, value_of(store, "k"));
     EXPECT_FALSE(store.contains("TAIL"));
     EXPECT_EQ("1", value_of(store, "next"));
@@ -224,7 +223,8 @@ protected:
 TEST_F(SettingsTest, EmptyFoldersAreSkippedAndQuotesDropped) {
     test::make_dirs(dir / "My Photos");
     ASSERT_TRUE(configure("path\npath =\ndossier # later\npath \"\"\n"
-                          "dossier \"" + (dir / "My Photos") + "\"\nsauf \"x\"\n"));
+                          "dossier \"" +
+                          (dir / "My Photos") + "\"\nsauf \"x\"\n"));
     // The second key-only "path" line stores nothing (the key has its empty value already).
     EXPECT_EQ(2, state.count("read_config : empty folder of <path> skipped"));
     EXPECT_EQ(1, state.count("read_config : empty folder of <dossier> skipped"));
@@ -290,12 +290,21 @@ TEST(ConfiguratorStore, GetIntReadsLikeAStream) {
         const char* text;
         bool result;
         std::int32_t filled;
-    } table[] = {{"12", true, 12},         {"+7", true, 7},         {"-3", true, -3},
-                 {"007", true, 7},         {"12abc", false, 12},    {"12 34", false, 12},
-                 {"0x10", false, 0},       {"1.5", false, 1},       {"abc", false, -55},
-                 {"", false, -55},         {"2147483648", false, -55},
-                 {"-2147483649", false, -55}, {"-", false, -55},
-                 {"2147483647", true, INT32_MAX}, {"-2147483648", true, INT32_MIN}};
+    } table[] = {{"12", true, 12},
+                 {"+7", true, 7},
+                 {"-3", true, -3},
+                 {"007", true, 7},
+                 {"12abc", false, 12},
+                 {"12 34", false, 12},
+                 {"0x10", false, 0},
+                 {"1.5", false, 1},
+                 {"abc", false, -55},
+                 {"", false, -55},
+                 {"2147483648", false, -55},
+                 {"-2147483649", false, -55},
+                 {"-", false, -55},
+                 {"2147483647", true, INT32_MAX},
+                 {"-2147483648", true, INT32_MIN}};
     for (const auto& row : table) {
         Configurator store;
         store.add("n", row.text);

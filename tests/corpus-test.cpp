@@ -33,27 +33,23 @@ const Sample kSamples[] = {
     {pictures::Format::Tiff, "tif"}, {pictures::Format::WebP, "webp"},
 };
 
-std::uint8_t byte_at(const Bytes& b, std::size_t at) {
-    return static_cast<std::uint8_t>(b[at]);
-}
+std::uint8_t byte_at(const Bytes& b, std::size_t at) { return static_cast<std::uint8_t>(b[at]); }
 
 // Fixed-Huffman deflate, bits packed from the least significant end.
 class BitWriter {
-  public:
+public:
     void bits(std::uint32_t value, int count) {
-        for (int i = 0; i < count; ++i)
-            one((value >> i) & 1u);
+        for (int i = 0; i < count; ++i) one((value >> i) & 1u);
     }
     void code(std::uint32_t value, int count) { // Huffman codes go most significant bit first
-        for (int i = count - 1; i >= 0; --i)
-            one((value >> i) & 1u);
+        for (int i = count - 1; i >= 0; --i) one((value >> i) & 1u);
     }
     Bytes finish() {
         if (used_ != 0) out_.push_back(static_cast<char>(current_));
         return out_;
     }
 
-  private:
+private:
     void one(std::uint32_t bit) {
         current_ |= bit << used_;
         if (++used_ == 8) {
@@ -115,15 +111,14 @@ std::size_t find_gif_descriptor(const Bytes& gif) {
         if (byte_at(gif, at) == 0x2C) return at;
         if (byte_at(gif, at) != 0x21) return 0;
         at += 2; // extension introducer and label, then sub-blocks up to an empty one
-        while (at < gif.size() && byte_at(gif, at) != 0)
-            at += 1 + byte_at(gif, at);
+        while (at < gif.size() && byte_at(gif, at) != 0) at += 1 + byte_at(gif, at);
         ++at;
     }
     return 0;
 }
 
 class CorpusTest : public testing::Test {
-  protected:
+protected:
     CorpusTest() {
         display.fail = true; // the corpus is looked at, never deleted from
         test::make_dirs(dir / "good");
@@ -239,8 +234,8 @@ class CorpusTest : public testing::Test {
         std::mt19937 engine(20261208u);
         for (const char* ext : {"heic", "avif"}) {
             const std::string made = dir / (std::string("good/o.") + ext);
-            ASSERT_TRUE(pictures::write_heif(made, 160, 120, ext[0] == 'a', false, 0x2040C0,
-                                             0xE0E020))
+            ASSERT_TRUE(
+                pictures::write_heif(made, 160, 120, ext[0] == 'a', false, 0x2040C0, 0xE0E020))
                 << ext;
             const Bytes good = test::read_file(made);
             originals.push_back(add(std::string("good.") + ext, good));
@@ -248,7 +243,8 @@ class CorpusTest : public testing::Test {
                 add("cut" + std::to_string(k) + "." + ext, good.substr(0, good.size() * k / 16));
             for (int v = 0; v < 20; ++v) {
                 Bytes bent = good;
-                const std::size_t span = v < 10 ? std::min<std::size_t>(400, good.size()) : good.size();
+                const std::size_t span =
+                    v < 10 ? std::min<std::size_t>(400, good.size()) : good.size();
                 for (int f = 0; f <= v % 4; ++f) {
                     const std::size_t at = engine() % span;
                     bent[at] = static_cast<char>(byte_at(bent, at) ^ (1 + engine() % 255));
@@ -295,13 +291,28 @@ TEST_F(CorpusTest, ShowGoesOnOverBrokenPictures) {
         bitmap.set_window_size(320, 240);
         if (bitmap.load(path)) decodable.insert(path);
     }
-    for (const std::string& path : originals)
-        EXPECT_EQ(1u, decodable.count(path)) << path;
+    for (const std::string& path : originals) EXPECT_EQ(1u, decodable.count(path)) << path;
     // Announced sizes past the pixel limit are refused before any pixel is decoded.
-    for (const char* name : {"huge-header-only.png", "bomb.png", "bomb-just-over.png", "huge0.bmp",
-                             "huge1.bmp", "huge2.bmp", "huge3.bmp", "huge4.bmp", "huge0.jpg",
-                             "huge1.jpg", "huge2.jpg", "text.jpg", "text.png", "zeros.tif",
-                             "dds.jpg", "xbm.png", "sgi.jpg", "pfm.png", "pict.jpg", "tall.exr",
+    for (const char* name : {"huge-header-only.png",
+                             "bomb.png",
+                             "bomb-just-over.png",
+                             "huge0.bmp",
+                             "huge1.bmp",
+                             "huge2.bmp",
+                             "huge3.bmp",
+                             "huge4.bmp",
+                             "huge0.jpg",
+                             "huge1.jpg",
+                             "huge2.jpg",
+                             "text.jpg",
+                             "text.png",
+                             "zeros.tif",
+                             "dds.jpg",
+                             "xbm.png",
+                             "sgi.jpg",
+                             "pfm.png",
+                             "pict.jpg",
+                             "tall.exr",
                              "deep.exr"})
         EXPECT_EQ(0u, decodable.count(pics + "/" + name)) << name;
 
@@ -325,8 +336,7 @@ TEST_F(CorpusTest, ShowGoesOnOverBrokenPictures) {
         drawn.insert(caption);
     }
     // More steps than files: the first cycle has been through every file.
-    for (const std::string& path : decodable)
-        EXPECT_EQ(1u, drawn.count(path)) << path;
+    for (const std::string& path : decodable) EXPECT_EQ(1u, drawn.count(path)) << path;
 
     const std::string text = state.trace();
     for (const std::string& path : files) {
@@ -344,8 +354,9 @@ TEST_F(CorpusTest, ShowGoesOnOverBrokenPictures) {
     if (HeifDecoder::available()) {
         // libheif's own side limit, which bounds the grids of tiles too, comes first.
         for (const char* name : {"/size0.heic ) decoder: ", "/size0.avif ) decoder: "})
-            EXPECT_LE(1, test::count(text, pics + name + "Memory allocation error: "
-                                                        "Security limit exceeded"))
+            EXPECT_LE(1, test::count(text, pics + name +
+                                               "Memory allocation error: "
+                                               "Security limit exceeded"))
                 << name;
     }
     EXPECT_EQ(0, test::count(text, "too much failure"));

@@ -9,10 +9,10 @@
 #include <ctime>
 #include <filesystem>
 #include <set>
-#include <utility>
-#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -131,7 +131,8 @@ TEST(FileIndexTest, ConfiguredFolderThatCannotBeListedIsNamedOnceWithTheReason) 
     ASSERT_EQ(0, chmod((dir / "locked").c_str(), 0));
     const bool root = geteuid() == 0; // permissions do not stop root
     const std::vector<std::pair<std::string, std::string>> reasons = {
-        {"missing", "No such file or directory"}, {"file", "Not a directory"},
+        {"missing", "No such file or directory"},
+        {"file", "Not a directory"},
         {"locked", "Permission denied"}};
     TraceFile trace;
     Tracer::instance().all_module_level(1);
@@ -141,8 +142,8 @@ TEST(FileIndexTest, ConfiguredFolderThatCannotBeListedIsNamedOnceWithTheReason) 
     Tracer::instance().all_module_level(4);
     for (const auto& r : reasons)
         EXPECT_EQ(root && r.first == "locked" ? 0 : 1,
-                  trace.count("constructPath : cannot list <" + (dir / r.first) + "> (" +
-                              r.second + ")"));
+                  trace.count("constructPath : cannot list <" + (dir / r.first) + "> (" + r.second +
+                              ")"));
     EXPECT_EQ(root ? 2 : 3, trace.count("cannot list"));
 }
 
@@ -166,8 +167,8 @@ TEST(FileIndexTest, TrashAndSystemFoldersAreNeverIndexed) {
     EXPECT_EQ(2, manager.total());
     for (const std::string& passed :
          {lib + "/.Trash", lib + "/.Trash-1000", lib + "/bin", trash, trash + "/files"})
-        EXPECT_EQ(1, trace.count("constructPath : <" + passed +
-                                 "> passed over (trash or system folder)"))
+        EXPECT_EQ(
+            1, trace.count("constructPath : <" + passed + "> passed over (trash or system folder)"))
             << passed;
 }
 
@@ -246,7 +247,8 @@ TEST_F(FileManagerTest, ExclusionIgnoresAsciiCaseOverTheWholePath) {
     start();
     for (int i = 0; i < 6; ++i) EXPECT_EQ(kept, next_path());
     EXPECT_FALSE(trace.contains("excluded beacause it contains <.DB>"));
-    EXPECT_EQ(1, trace.count("nextImage : <" + dir.path() + "/Thumbs/a.png> excluded beacause "
+    EXPECT_EQ(1, trace.count("nextImage : <" + dir.path() +
+                             "/Thumbs/a.png> excluded beacause "
                              "it contains <thumbs>"));
 }
 

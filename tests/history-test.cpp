@@ -73,8 +73,7 @@ TEST(History, RingKeepsTheThousandNewest) {
     EXPECT_EQ(5, h.current());
     EXPECT_TRUE(trace.contains("current-->[5]5 pos:4 def:999 back:999"));
     // Walking forward again reaches the newest entry and stops there.
-    while (h.next()) {
-    }
+    while (h.next()) {}
     EXPECT_EQ(1004, h.current());
     EXPECT_TRUE(trace.contains("current-->[4]1004 pos:4 def:999 back:0"));
 }

@@ -132,8 +132,8 @@ TEST(ImageCache, FailedInitDisablesUntilTheNextGoodOne) {
     EXPECT_EQ(nullptr, cache.get("q0"));
     for (int i = 1; i <= 4; ++i) {
         ASSERT_TRUE(give(cache, "r" + std::to_string(i), new BitMap));
-        EXPECT_TRUE(trace.contains("add( r" + std::to_string(i) + " ) --> " +
-                                   std::to_string(i) + " in cache"));
+        EXPECT_TRUE(trace.contains("add( r" + std::to_string(i) + " ) --> " + std::to_string(i) +
+                                   " in cache"));
     }
     ASSERT_TRUE(give(cache, "r5", new BitMap));
     EXPECT_TRUE(trace.contains("add( r5 ) cache full --> no more cached : r1"));

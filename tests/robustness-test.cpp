@@ -36,8 +36,7 @@ using test::TempDir;
 
 std::uint64_t checksum(const std::string& bytes) {
     std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : bytes)
-        hash = (hash ^ c) * 1099511628211ull;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
     return hash;
 }
 
@@ -64,10 +63,8 @@ int finish(pid_t child) {
 }
 
 class Robustness : public testing::Test {
-  protected:
-    Robustness() {
-        test::make_dirs(dir / "trash");
-    }
+protected:
+    Robustness() { test::make_dirs(dir / "trash"); }
 
     void start(const std::string& settings) {
         const std::string file = dir / "Glimmerwall.cfg";
@@ -129,8 +126,7 @@ std::vector<Change> read_changes(const std::string& log) {
         };
         std::vector<std::string> fields = {field()};
         const std::size_t count = fields[0] == "D" ? 2 : 3;
-        while (fields.size() < count)
-            fields.push_back(field());
+        while (fields.size() < count) fields.push_back(field());
         Change c;
         c.kind = fields[0][0];
         if (c.kind == 'R' || c.kind == 'D') c.from = fields[1];
@@ -156,8 +152,7 @@ std::vector<Change> read_changes(const std::string& log) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(30);
     const auto record = [out](std::initializer_list<std::string> fields) {
         std::string line;
-        for (const std::string& f : fields)
-            line += f + '\0';
+        for (const std::string& f : fields) line += f + '\0';
         if (write(out, line.data(), line.size()) != static_cast<ssize_t>(line.size())) _exit(3);
     };
     std::string received;
@@ -279,8 +274,7 @@ TEST_F(Robustness, DeletesExactlyTheMarkedPicturesWhileAnotherProcessChangesTheL
 
     // Only marked paths were ever handed to the display, and each trashed file is the very
     // content that its path held: nothing else was deleted in its place.
-    for (const std::string& path : display.deletes)
-        EXPECT_EQ(1u, marked_set.count(path)) << path;
+    for (const std::string& path : display.deletes) EXPECT_EQ(1u, marked_set.count(path)) << path;
     for (const auto& t : display.trashed) {
         ASSERT_EQ(1u, model.count(t.original)) << t.original;
         EXPECT_EQ(model[t.original], checksum(test::read_file(t.in_trash))) << t.original;
@@ -288,8 +282,7 @@ TEST_F(Robustness, DeletesExactlyTheMarkedPicturesWhileAnotherProcessChangesTheL
     }
     // Every marked picture is in the trash, unless the other process took it away first.
     std::set<std::string> trashed_paths;
-    for (const auto& t : display.trashed)
-        trashed_paths.insert(t.original);
+    for (const auto& t : display.trashed) trashed_paths.insert(t.original);
     int gone_before_deletion = 0;
     for (const std::string& path : marked_set) {
         if (path.empty()) continue;
@@ -317,8 +310,7 @@ TEST_F(Robustness, DeletesExactlyTheMarkedPicturesWhileAnotherProcessChangesTheL
     EXPECT_EQ(marked, erased);
 
     int images = 0;
-    for (const std::string& caption : display.captions)
-        images += caption.empty() ? 0 : 1;
+    for (const std::string& caption : display.captions) images += caption.empty() ? 0 : 1;
     std::printf("[ figures  ] %d steps, %d pictures drawn, %zu marks, %zu trashed, %d taken away "
                 "first, %zu deletion attempts; other process: %d renames, %d deletions, "
                 "%d additions\n",
@@ -363,12 +355,10 @@ TEST_F(Robustness, LinkLoopsOddNamesAndUnreadableFoldersEndTheIndexAndShowEveryP
                                "%n%s%d%x.jpg",
                                "sub dir\n\xe9/inside.jpg",
                                "*.*dir/x.jpg"};
-    for (const char* name : odd)
-        picture(root + "/odd/" + name);
+    for (const char* name : odd) picture(root + "/odd/" + name);
     picture(root + "/odd/" + std::string(250, 'L') + ".jpg");
     std::string deep = root + "/deep";
-    for (int level = 0; level < 40; ++level)
-        deep += "/level" + std::to_string(level);
+    for (int level = 0; level < 40; ++level) deep += "/level" + std::to_string(level);
     picture(deep + "/bottom.jpg");
     // Files that are listed and counted but never shown.
     test::write_file(root + "/odd/notes.txt", "not a picture");
@@ -396,8 +386,7 @@ TEST_F(Robustness, LinkLoopsOddNamesAndUnreadableFoldersEndTheIndexAndShowEveryP
     // Two rounds of the complete index show every picture, its path byte for byte, and nothing
     // else.
     const std::size_t first = display.captions.size();
-    for (std::size_t i = 0; i < 2 * shown_pictures.size(); ++i)
-        saver.next(true);
+    for (std::size_t i = 0; i < 2 * shown_pictures.size(); ++i) saver.next(true);
     const std::set<std::string> shown(display.captions.begin() + first, display.captions.end());
     EXPECT_EQ(shown_pictures, shown);
 
@@ -448,8 +437,7 @@ TEST_F(Robustness, HugeFolderIsIndexedInOneStepAndShown) {
 
     constexpr int kShown = 100;
     const std::size_t first = display.captions.size();
-    for (int i = 0; i < kShown; ++i)
-        saver.next(true);
+    for (int i = 0; i < kShown; ++i) saver.next(true);
     const std::set<std::string> shown(display.captions.begin() + first, display.captions.end());
     EXPECT_EQ(static_cast<std::size_t>(kShown), shown.size()) << "one picture each, none twice";
     for (const std::string& caption : shown)
@@ -478,11 +466,9 @@ TEST_F(Robustness, SpecialFilesAmongThePicturesDoNotStopTheShow) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        for (int i = 0; i < 20; ++i)
-            saver.next(true);
+        for (int i = 0; i < 20; ++i) saver.next(true);
         int good = 0;
-        for (const std::string& caption : display.captions)
-            good += caption == pics + "/good.jpg";
+        for (const std::string& caption : display.captions) good += caption == pics + "/good.jpg";
         _exit(good == 20 ? 0 : 1);
     }
     const int code = finish(child);

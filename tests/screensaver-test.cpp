@@ -17,9 +17,7 @@ using test::TempDir;
 
 class ScreenSaverTest : public testing::Test {
 protected:
-    ScreenSaverTest() {
-        test::make_dirs(dir / "pics");
-    }
+    ScreenSaverTest() { test::make_dirs(dir / "pics"); }
 
     std::string picture(const std::string& relative) {
         const std::string path = dir / ("pics/" + relative);

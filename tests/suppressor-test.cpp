@@ -98,8 +98,8 @@ TEST_F(SuppressorTest, FailedDeletionIsRetriedEveryWaitThenDroppedAtTheEnd) {
     }
     EXPECT_EQ((std::vector<int>{6, 11, 16}), attempts);
     EXPECT_EQ((Paths{"bad", "good", "bad", "bad"}), eraser.calls);
-    for (const char* line : {"suppress <bad>:1 failed", "suppress <bad>:6 failed",
-                             "suppress <bad>:11 failed"})
+    for (const char* line :
+         {"suppress <bad>:1 failed", "suppress <bad>:6 failed", "suppress <bad>:11 failed"})
         EXPECT_EQ(1, trace.count(line)) << line;
     EXPECT_FALSE(trace.contains("suppress <good>"));
     EXPECT_FALSE(trace.contains("suppress( "));
@@ -221,18 +221,22 @@ TEST_F(SuppressorTest, OnlyTheFileThatWasShownIsDeleted) {
     test::make_dirs("other");
     const std::vector<Case> cases = {
         {"unchanged", [] {}, nullptr},
-        {"replaced", [] {
+        {"replaced",
+         [] {
              test::write_file("new", "another picture");
              std::rename("new", "sub/p");
-         }, "another file has taken its name"},
+         },
+         "another file has taken its name"},
         {"edited", [] { test::write_file("sub/p", "the picture, edited"); },
          "it was changed after it was shown"},
         {"removed", [] { unlink("sub/p"); }, "it no longer exists"},
-        {"folder swapped for a link", [] {
+        {"folder swapped for a link",
+         [] {
              std::rename("sub", "sub-away");
              test::write_file("other/p", "picture sub/p"); // same name, same bytes
              symlink("other", "sub");
-         }, "another file has taken its name"},
+         },
+         "another file has taken its name"},
     };
     for (bool at_end : {false, true}) {
         for (const Case& c : cases) {
@@ -255,8 +259,8 @@ TEST_F(SuppressorTest, OnlyTheFileThatWasShownIsDeleted) {
                 continue;
             }
             EXPECT_TRUE(eraser.calls.empty());
-            const std::string line = at_end ? "suppress_all : <sub/p> dropped : "
-                                            : "suppress <sub/p>:0 dropped : ";
+            const std::string line =
+                at_end ? "suppress_all : <sub/p> dropped : " : "suppress <sub/p>:0 dropped : ";
             EXPECT_EQ(1, trace.count(line + c.reason)) << trace.text();
             if (std::string(c.what) != "removed") {
                 EXPECT_TRUE(test::exists("sub/p"));

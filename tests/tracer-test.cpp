@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <memory>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace {
@@ -45,19 +45,19 @@ TEST(TracerHandles, MatchTheRegisteredTable) {
     const struct {
         const char* name;
         std::int32_t handle;
-    } table[] = {{"BitMap", 696286114},       {"Configurator", 445028504},
-                 {"DataBase", 2107140506},    {"FileManager", 1998040640},
-                 {"History", 661709559},      {"ImageCache", 1675218684},
-                 {"Randomizator", 12159999},  {"ScreenSaver", 861441606},
-                 {"DelayedSuppressor", 865522659}, {"Tracer", 1410737766},
-                 {"WinMain", 699029560}};
+    } table[] = {
+        {"BitMap", 696286114},       {"Configurator", 445028504}, {"DataBase", 2107140506},
+        {"FileManager", 1998040640}, {"History", 661709559},      {"ImageCache", 1675218684},
+        {"Randomizator", 12159999},  {"ScreenSaver", 861441606},  {"DelayedSuppressor", 865522659},
+        {"Tracer", 1410737766},      {"WinMain", 699029560}};
     for (const auto& row : table) {
         EXPECT_EQ(row.handle, Tracer::module_handle(row.name)) << row.name;
         EXPECT_EQ(row.handle, Tracer::register_module(row.name)) << row.name;
     }
     // Bytes above 127 count as negative values.
-    EXPECT_EQ(static_cast<std::int32_t>((5381u * 33u + static_cast<std::uint32_t>(-23)) & 0x7fffffffu),
-              Tracer::module_handle("\xe9"));
+    EXPECT_EQ(
+        static_cast<std::int32_t>((5381u * 33u + static_cast<std::uint32_t>(-23)) & 0x7fffffffu),
+        Tracer::module_handle("\xe9"));
 }
 
 TEST(TracerRecords, WorkedExampleByteForByte) {
@@ -73,7 +73,7 @@ TEST(TracerRecords, WorkedExampleByteForByte) {
     GW_TRACE(kConfigurator, 4, "add <%s> <%s>", "path", "C:\\Photos");
     clock.set(kSixth, 940);
     GW_TRACE(kBitMap, 4, "load( %s ) win:%dx%d img:%dx%d", "C:\\Photos\\a.jpg", 1280, 1024, 2000,
-                         1500);
+             1500);
     GW_TRACE(kBitMap, 4, "~ rescale:%dx%d", 1280, 960);
 
     EXPECT_EQ("\n06,14:03:27.125 [Tracer]               all_module_level( 4 )"
@@ -173,7 +173,8 @@ TEST(TracerRecords, ModuleLinesAppearFromTheirLevelOn) {
             Tracer::instance().all_module_level(level);
             row.act();
             EXPECT_EQ(level >= row.level, trace.contains(row.line))
-                << "<" << row.line << "> at level " << level << "\n" << trace.text();
+                << "<" << row.line << "> at level " << level << "\n"
+                << trace.text();
         }
     }
     Tracer::instance().all_module_level(4);
@@ -192,11 +193,11 @@ TEST(TracerRecords, TildesJoinAndSplitLines) {
     const std::string before = trace.text();
     GW_TRACE(kBitMap, 4, "get( p )");
     GW_TRACE(kBitMap, 4, "~ not in cache");
-    GW_TRACE(kBitMap, 4, "~");                 // writes nothing, header stays due
-    GW_TRACE(kBitMap, 4, "~~leading");         // header, then one tilde
-    GW_TRACE(kBitMap, 4, "joined~");           // next record continues the line
+    GW_TRACE(kBitMap, 4, "~");         // writes nothing, header stays due
+    GW_TRACE(kBitMap, 4, "~~leading"); // header, then one tilde
+    GW_TRACE(kBitMap, 4, "joined~");   // next record continues the line
     GW_TRACE(kBitMap, 4, "tail");
-    GW_TRACE(kBitMap, 4, "two~~");             // one tilde kept, next starts a new line
+    GW_TRACE(kBitMap, 4, "two~~"); // one tilde kept, next starts a new line
     GW_TRACE(kBitMap, 4, "last");
     const std::string h = header("BitMap");
     EXPECT_EQ(before + h + "get( p ) not in cache" + h + "~leading" + h + "joinedtail" + h +
@@ -209,7 +210,7 @@ TEST(TracerRecords, BannerEndsTheLineAndLeavesAnEmptyOne) {
     test::TraceFile trace;
     const std::string before = trace.text();
     GW_TRACE(kBitMap, 2, "~\n\n*** Glimmerwall / T.Orvald / build %s %s ***\n", "Dec  7 2026",
-                         "13:00:00");
+             "13:00:00");
     GW_TRACE(kBitMap, 2, "next");
     EXPECT_EQ(before + "\n\n*** Glimmerwall / T.Orvald / build Dec  7 2026 13:00:00 ***\n" +
                   header("BitMap") + "next",

@@ -31,7 +31,8 @@ double smoothstep(double edge0, double edge1, double x) {
 
 // Value noise on a lattice, smoothly interpolated: gentle texture without any stored data.
 double lattice(int x, int y, std::uint32_t seed) {
-    std::uint32_t h = static_cast<std::uint32_t>(x) * 374761393u + static_cast<std::uint32_t>(y) * 668265263u + seed * 2246822519u;
+    std::uint32_t h = static_cast<std::uint32_t>(x) * 374761393u +
+                      static_cast<std::uint32_t>(y) * 668265263u + seed * 2246822519u;
     h = (h ^ (h >> 13)) * 1274126177u;
     return static_cast<double>((h ^ (h >> 16)) & 0xffffu) / 65535.0;
 }
@@ -81,7 +82,8 @@ Colour hills(double u, double v, double aspect) {
     const double sun = std::hypot(x - 0.72 * aspect, v - 0.28);
     sky = mix(sky, {1.0, 0.93, 0.7}, 0.35 * std::exp(-sun * 7));
     if (sun < 0.06) sky = {1.0, 0.97, 0.85};
-    const double cloud = smoothstep(0.55, 0.75, fractal(x * 3, v * 9, 11)) * smoothstep(0.45, 0.1, v);
+    const double cloud =
+        smoothstep(0.55, 0.75, fractal(x * 3, v * 9, 11)) * smoothstep(0.45, 0.1, v);
     Colour c = mix(sky, {1, 1, 1}, cloud * 0.8);
     const Colour layers[3] = {{0.45, 0.62, 0.55}, {0.33, 0.55, 0.3}, {0.22, 0.42, 0.16}};
     for (int i = 0; i < 3; ++i) {
@@ -107,8 +109,8 @@ Colour night_lake(double u, double v, double aspect) {
     if (moon < 0.05) c = mix({0.98, 0.97, 0.88}, {0.85, 0.85, 0.8}, fractal(x * 40, v * 40, 5));
     if (v < horizon && lattice(static_cast<int>(u * 800), static_cast<int>(v * 1200), 9) > 0.9985)
         c = {1, 1, 0.95};
-    const double peak = horizon - 0.12 - 0.12 * std::fabs(std::sin(x * 3.1 + 0.4)) -
-                        0.05 * fractal(x * 6, 1, 4);
+    const double peak =
+        horizon - 0.12 - 0.12 * std::fabs(std::sin(x * 3.1 + 0.4)) - 0.05 * fractal(x * 6, 1, 4);
     if (mirrored > peak)
         c = mix(mix({0.1, 0.11, 0.2}, {0.16, 0.18, 0.3}, fractal(x * 12, mirrored * 12, 6)),
                 {0.04, 0.05, 0.09}, (mirrored - peak) * 4);
@@ -149,7 +151,8 @@ Colour tiles(double u, double v, double aspect) {
     const int i = static_cast<int>(x);
     const int j = static_cast<int>(y);
     const double hue = lattice(i, j, 33);
-    Colour base = mix(mix({0.95, 0.45, 0.35}, {0.3, 0.6, 0.9}, hue), {0.95, 0.8, 0.3}, lattice(i, j, 34) * 0.6);
+    Colour base = mix(mix({0.95, 0.45, 0.35}, {0.3, 0.6, 0.9}, hue), {0.95, 0.8, 0.3},
+                      lattice(i, j, 34) * 0.6);
     const double r = std::hypot(x - i - 0.5, y - j - 0.5);
     if (r > 0.28 && r < 0.38) base = mix(base, {1, 1, 1}, 0.75);
     if (x - i < 0.04 || y - j < 0.04) base = {0.15, 0.15, 0.2};
@@ -225,13 +228,42 @@ bool add_orientation(const std::string& path, int orientation) {
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     in.close();
     if (bytes.size() < 2) return false;
-    const unsigned char app1[] = {
-        0xff, 0xe1, 0x00, 34, 'E', 'x', 'i', 'f', 0, 0,       // marker, length, identifier
-        'I', 'I', 0x2a, 0x00, 0x08, 0x00, 0x00, 0x00,         // little-endian TIFF header
-        0x01, 0x00,                                           // one entry in IFD0
-        0x12, 0x01, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00,       // Orientation, SHORT, count 1
-        static_cast<unsigned char>(orientation), 0x00, 0x00, 0x00,
-        0x00, 0x00, 0x00, 0x00};                              // no next IFD
+    const unsigned char app1[] = {0xff,
+                                  0xe1,
+                                  0x00,
+                                  34,
+                                  'E',
+                                  'x',
+                                  'i',
+                                  'f',
+                                  0,
+                                  0, // marker, length, identifier
+                                  'I',
+                                  'I',
+                                  0x2a,
+                                  0x00,
+                                  0x08,
+                                  0x00,
+                                  0x00,
+                                  0x00, // little-endian TIFF header
+                                  0x01,
+                                  0x00, // one entry in IFD0
+                                  0x12,
+                                  0x01,
+                                  0x03,
+                                  0x00,
+                                  0x01,
+                                  0x00,
+                                  0x00,
+                                  0x00, // Orientation, SHORT, count 1
+                                  static_cast<unsigned char>(orientation),
+                                  0x00,
+                                  0x00,
+                                  0x00,
+                                  0x00,
+                                  0x00,
+                                  0x00,
+                                  0x00}; // no next IFD
     bytes.insert(bytes.begin() + 2, std::begin(app1), std::end(app1));
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

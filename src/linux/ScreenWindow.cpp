@@ -23,11 +23,16 @@ shell::Key key_of(const SDL_KeyboardEvent& key) {
         code == SDLK_F10)
         return shell::Key::System;
     switch (code) {
-    case SDLK_SPACE: return shell::Key::Space;
-    case SDLK_LEFT: return shell::Key::Left;
-    case SDLK_RIGHT: return shell::Key::Right;
-    case SDLK_DELETE: return shell::Key::Delete;
-    default: return shell::Key::Other;
+    case SDLK_SPACE:
+        return shell::Key::Space;
+    case SDLK_LEFT:
+        return shell::Key::Left;
+    case SDLK_RIGHT:
+        return shell::Key::Right;
+    case SDLK_DELETE:
+        return shell::Key::Delete;
+    default:
+        return shell::Key::Other;
     }
 }
 
@@ -62,7 +67,7 @@ int on_x_error(Display* display, XErrorEvent* error) {
     char text[160] = "";
     XGetErrorText(display, error->error_code, text, sizeof text);
     GW_TRACE(kModule, 3, "X error %d (%s), request %d", static_cast<int>(error->error_code), text,
-                         static_cast<int>(error->request_code));
+             static_cast<int>(error->request_code));
     return 0;
 }
 
@@ -96,8 +101,8 @@ bool ScreenWindow::create(bool small) {
         return false;
     }
 
-    const Uint32 flags =
-        SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR;
+    const Uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP |
+                         SDL_WINDOW_SKIP_TASKBAR;
     SDL_Window* window = SDL_CreateWindow("Glimmerwall", 0, 0, width, height, flags);
     if (!window) return false;
     window_ = window;
@@ -143,8 +148,7 @@ bool ScreenWindow::create_in_host(unsigned long host) {
         const Window x_host = static_cast<Window>(host);
         XWindowAttributes attributes;
         long mask = StructureNotifyMask | ExposureMask;
-        if (XGetWindowAttributes(display, x_host, &attributes))
-            mask |= attributes.your_event_mask;
+        if (XGetWindowAttributes(display, x_host, &attributes)) mask |= attributes.your_event_mask;
         XSelectInput(display, x_host, mask);
         XFlush(display);
     }
@@ -192,11 +196,16 @@ void ScreenWindow::handle(ScreenSaver& controller, const SDL_Event& event) {
 bool ScreenWindow::ends_show(const SDL_Event& event) const {
     if (saver_) return host_destroyed(event);
     switch (event.type) {
-    case SDL_KEYDOWN: return key_of(event.key) == shell::Key::Other;
-    case SDL_MOUSEMOTION: return mouse_ends(event.motion);
-    case SDL_WINDOWEVENT: return event.window.event == SDL_WINDOWEVENT_CLOSE;
-    case SDL_QUIT: return true;
-    default: return false;
+    case SDL_KEYDOWN:
+        return key_of(event.key) == shell::Key::Other;
+    case SDL_MOUSEMOTION:
+        return mouse_ends(event.motion);
+    case SDL_WINDOWEVENT:
+        return event.window.event == SDL_WINDOWEVENT_CLOSE;
+    case SDL_QUIT:
+        return true;
+    default:
+        return false;
     }
 }
 

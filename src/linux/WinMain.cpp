@@ -102,8 +102,8 @@ unsigned long parse_window_id(const char* text) {
 struct Options {
     bool help = false;
     bool version = false;
-    bool saver = false;       // draw into a host's window
-    unsigned long host = 0;   // that window; 0 with `saver`: the root window
+    bool saver = false;     // draw into a host's window
+    unsigned long host = 0; // that window; 0 with `saver`: the root window
 };
 
 Options parse_options(int argc, char** argv) {
@@ -113,9 +113,12 @@ Options parse_options(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (!a) continue;
-        if (std::strcmp(a, "--help") == 0) options.help = true;
-        else if (std::strcmp(a, "--version") == 0) options.version = true;
-        else if (std::strcmp(a, "-root") == 0 || std::strcmp(a, "--root") == 0) root = true;
+        if (std::strcmp(a, "--help") == 0)
+            options.help = true;
+        else if (std::strcmp(a, "--version") == 0)
+            options.version = true;
+        else if (std::strcmp(a, "-root") == 0 || std::strcmp(a, "--root") == 0)
+            root = true;
         else if ((std::strcmp(a, "--window-id") == 0 || std::strcmp(a, "-window-id") == 0) &&
                  i + 1 < argc)
             named = parse_window_id(argv[++i]);
@@ -176,8 +179,7 @@ bool wait_for_events(int x_descriptor, int timeout_ms, SDL_Event& waited) {
     struct pollfd descriptors[2] = {{x_descriptor, POLLIN, 0}, {g_wake_pipe[0], POLLIN, 0}};
     if (poll(descriptors, 2, timeout_ms) > 0 && (descriptors[1].revents & POLLIN) != 0) {
         char bytes[16];
-        while (read(g_wake_pipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (read(g_wake_pipe[0], bytes, sizeof bytes) > 0) {}
     }
     return false;
 }
@@ -229,10 +231,10 @@ bool Show::open(const Options& options, std::string& why) {
 }
 
 void Show::dispatch(const SDL_Event& event) {
-    const bool resized = event.type == SDL_WINDOWEVENT &&
-                         event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED;
-    const bool shown_again = event.type == SDL_WINDOWEVENT &&
-                             (event.window.event == SDL_WINDOWEVENT_EXPOSED || resized);
+    const bool resized =
+        event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED;
+    const bool shown_again =
+        event.type == SDL_WINDOWEVENT && (event.window.event == SDL_WINDOWEVENT_EXPOSED || resized);
     if (resized && window_.saver_mode()) {
         // A host's window sets the size of the show: the next pictures are fitted to it.
         display_->resize(event.window.data1, event.window.data2);

@@ -75,7 +75,7 @@ TTF_Font* open_font(const char* family, const char32_t* needed, int needed_count
     TTF_Font* font = TTF_OpenFontIndex(file.path.c_str(), cell, file.index);
     if (!font) {
         GW_TRACE(kModule, 1, "WindowManager : cannot open <%s> (%s)", file.path.c_str(),
-                             TTF_GetError());
+                 TTF_GetError());
         return nullptr;
     }
     int size = cell;
@@ -193,8 +193,8 @@ WindowManager::WindowManager(SDL_Window* window) : window_(window) {
 
     if (TTF_Init() == 0) {
         caption_font_ = open_font("Tahoma", nullptr, 0, shell::caption_height(height_));
-        symbol_font_ = open_font("Arial Unicode MS", shell::kNoImageSymbols,
-                                 shell::kNoImageSymbolCount, 48);
+        symbol_font_ =
+            open_font("Arial Unicode MS", shell::kNoImageSymbols, shell::kNoImageSymbolCount, 48);
     } else {
         GW_TRACE(kModule, 1, "WindowManager : no text (%s)", TTF_GetError());
     }
@@ -257,7 +257,8 @@ bool WindowManager::delete_file(const char* path) {
     // lstat: a link goes to the trash itself, never the file or folder it leads to.
     struct stat st;
     if (lstat(path, &st) != 0) return shell::refuse_deletion(path, std::strerror(errno));
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return shell::refuse_deletion(path, "not a file");
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return shell::refuse_deletion(path, "not a file");
 
     GFile* file = g_vfs_get_file_for_path(g_vfs_get_local(), path);
     GError* error = nullptr;

@@ -31,11 +31,24 @@ Command parse(const char* arguments) {
     ++c;
     Request request;
     switch (*c) {
-    case 's': case 'S': request = Request::Show; break;
-    case 'p': case 'P': request = Request::Preview; break;
-    case 'c': case 'C': request = Request::Settings; break;
-    case 'a': case 'A': request = Request::Password; break;
-    default: return command;
+    case 's':
+    case 'S':
+        request = Request::Show;
+        break;
+    case 'p':
+    case 'P':
+        request = Request::Preview;
+        break;
+    case 'c':
+    case 'C':
+        request = Request::Settings;
+        break;
+    case 'a':
+    case 'A':
+        request = Request::Password;
+        break;
+    default:
+        return command;
     }
     ++c;
     // "/p:123", "/p 123", or the bare switch; "/pause" and the like are no switch of ours.

@@ -15,35 +15,36 @@ const std::int32_t kModule = Tracer::register_module("BitMap");
 // One entry per function of the DLL; each forwarder below reads its own slot. WINAPI is the
 // DLL's calling convention (the same as the default one on x64).
 struct Api {
-    FREE_IMAGE_FORMAT (WINAPI* GetFileType)(const char*, int);
-    BOOL (WINAPI* FIFSupportsNoPixels)(FREE_IMAGE_FORMAT);
-    FIBITMAP* (WINAPI* Load)(FREE_IMAGE_FORMAT, const char*, int);
-    unsigned (WINAPI* GetWidth)(FIBITMAP*);
-    unsigned (WINAPI* GetHeight)(FIBITMAP*);
-    BOOL (WINAPI* GetMetadata)(FREE_IMAGE_MDMODEL, FIBITMAP*, const char*, FITAG**);
-    FREE_IMAGE_MDTYPE (WINAPI* GetTagType)(FITAG*);
-    const void* (WINAPI* GetTagValue)(FITAG*);
-    FREE_IMAGE_TYPE (WINAPI* GetImageType)(FIBITMAP*);
-    unsigned (WINAPI* GetBPP)(FIBITMAP*);
-    FIBITMAP* (WINAPI* ConvertTo24Bits)(FIBITMAP*);
-    FIBITMAP* (WINAPI* Rescale)(FIBITMAP*, int, int, FREE_IMAGE_FILTER);
-    BYTE* (WINAPI* GetBits)(FIBITMAP*);
-    unsigned (WINAPI* GetPitch)(FIBITMAP*);
-    void (WINAPI* Unload)(FIBITMAP*);
-    const char* (WINAPI* GetFormatFromFIF)(FREE_IMAGE_FORMAT);
-    void (WINAPI* SetOutputMessage)(FreeImage_OutputMessageFunction);
-    FIBITMAP* (WINAPI* ConvertTo8Bits)(FIBITMAP*);
-    FIBITMAP* (WINAPI* ConvertToRGBF)(FIBITMAP*);
-    FIBITMAP* (WINAPI* ConvertToStandardType)(FIBITMAP*, BOOL);
-    FIBITMAP* (WINAPI* ToneMapping)(FIBITMAP*, FREE_IMAGE_TMO, double, double);
-    FIBITMAP* (WINAPI* Allocate)(int, int, int, unsigned, unsigned, unsigned);
+    FREE_IMAGE_FORMAT(WINAPI* GetFileType)(const char*, int);
+    BOOL(WINAPI* FIFSupportsNoPixels)(FREE_IMAGE_FORMAT);
+    FIBITMAP*(WINAPI* Load)(FREE_IMAGE_FORMAT, const char*, int);
+    unsigned(WINAPI* GetWidth)(FIBITMAP*);
+    unsigned(WINAPI* GetHeight)(FIBITMAP*);
+    BOOL(WINAPI* GetMetadata)(FREE_IMAGE_MDMODEL, FIBITMAP*, const char*, FITAG**);
+    FREE_IMAGE_MDTYPE(WINAPI* GetTagType)(FITAG*);
+    const void*(WINAPI* GetTagValue)(FITAG*);
+    FREE_IMAGE_TYPE(WINAPI* GetImageType)(FIBITMAP*);
+    unsigned(WINAPI* GetBPP)(FIBITMAP*);
+    FIBITMAP*(WINAPI* ConvertTo24Bits)(FIBITMAP*);
+    FIBITMAP*(WINAPI* Rescale)(FIBITMAP*, int, int, FREE_IMAGE_FILTER);
+    BYTE*(WINAPI* GetBits)(FIBITMAP*);
+    unsigned(WINAPI* GetPitch)(FIBITMAP*);
+    void(WINAPI* Unload)(FIBITMAP*);
+    const char*(WINAPI* GetFormatFromFIF)(FREE_IMAGE_FORMAT);
+    void(WINAPI* SetOutputMessage)(FreeImage_OutputMessageFunction);
+    FIBITMAP*(WINAPI* ConvertTo8Bits)(FIBITMAP*);
+    FIBITMAP*(WINAPI* ConvertToRGBF)(FIBITMAP*);
+    FIBITMAP*(WINAPI* ConvertToStandardType)(FIBITMAP*, BOOL);
+    FIBITMAP*(WINAPI* ToneMapping)(FIBITMAP*, FREE_IMAGE_TMO, double, double);
+    FIBITMAP*(WINAPI* Allocate)(int, int, int, unsigned, unsigned, unsigned);
 };
 
 // FreeImage.dll from the program's folder or the system folder only: the current folder and
 // PATH are places where anyone who can write a folder could plant a DLL of that name.
 HMODULE load_freeimage() {
-    HMODULE dll = LoadLibraryExA("FreeImage.dll", nullptr,
-                                 LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE dll =
+        LoadLibraryExA("FreeImage.dll", nullptr,
+                       LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (dll || GetLastError() != ERROR_INVALID_PARAMETER) return dll;
     // A system without those search flags: the program's folder, named in full.
     wchar_t module[MAX_PATH];
@@ -57,8 +58,7 @@ HMODULE load_freeimage() {
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-template <typename Function>
-bool bind(HMODULE dll, const char* name, Function& slot) {
+template <typename Function> bool bind(HMODULE dll, const char* name, Function& slot) {
     const FARPROC found = GetProcAddress(dll, name);
     if (!found) {
         GW_TRACE(kModule, 1, "FreeImage.dll has no %s: no picture can be shown", name);
@@ -81,7 +81,7 @@ const Api* api() {
     HMODULE dll = load_freeimage();
     if (!dll) {
         GW_TRACE(kModule, 1, "FreeImage.dll cannot be loaded (error %lu): no picture can be shown",
-                             static_cast<unsigned long>(GetLastError()));
+                 static_cast<unsigned long>(GetLastError()));
         return nullptr;
     }
     // All or nothing: a DLL of another library that happens to carry the name is not half used.
@@ -173,7 +173,8 @@ FIBITMAP* FreeImage_ConvertTo24Bits(FIBITMAP* dib) {
     return f ? f->ConvertTo24Bits(dib) : nullptr;
 }
 
-FIBITMAP* FreeImage_Rescale(FIBITMAP* dib, int dst_width, int dst_height, FREE_IMAGE_FILTER filter) {
+FIBITMAP* FreeImage_Rescale(FIBITMAP* dib, int dst_width, int dst_height,
+                            FREE_IMAGE_FILTER filter) {
     const Api* f = api();
     return f ? f->Rescale(dib, dst_width, dst_height, filter) : nullptr;
 }
@@ -224,8 +225,8 @@ FIBITMAP* FreeImage_ToneMapping(FIBITMAP* dib, FREE_IMAGE_TMO tmo, double first_
     return f ? f->ToneMapping(dib, tmo, first_param, second_param) : nullptr;
 }
 
-FIBITMAP* FreeImage_Allocate(int width, int height, int bpp, unsigned red_mask,
-                             unsigned green_mask, unsigned blue_mask) {
+FIBITMAP* FreeImage_Allocate(int width, int height, int bpp, unsigned red_mask, unsigned green_mask,
+                             unsigned blue_mask) {
     const Api* f = api();
     return f ? f->Allocate(width, height, bpp, red_mask, green_mask, blue_mask) : nullptr;
 }

@@ -84,7 +84,8 @@ std::string settings_note(const std::string& program_folder) {
     text +=
         "\n"
         "One setting a line, a key then its value (# starts a comment):\n"
-        "    dossier <folder>  (or path): a folder of pictures, sub-folders included; one line each\n"
+        "    dossier <folder>  (or path): a folder of pictures, sub-folders included; one line "
+        "each\n"
         "    sauf <text>  (or exclude): leave out the pictures whose path contains the text\n"
         "    delai <milliseconds>: time between two pictures, 5000 unless set\n"
         "    cache <count>: decoded pictures kept for going back, 32 unless set\n"

@@ -152,11 +152,11 @@ std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure)
     const bool write = mode && mode[0] == 'w';
     if (!name || !mode || (!write && mode[0] != 'r')) return nullptr;
     // For writing, a link is opened as itself, so that it can be recognised and left alone.
-    HANDLE handle = CreateFileA(name, write ? GENERIC_WRITE : GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                write ? OPEN_ALWAYS : OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | (write ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                                nullptr);
+    HANDLE handle =
+        CreateFileA(name, write ? GENERIC_WRITE : GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    write ? OPEN_ALWAYS : OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | (write ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||

@@ -36,11 +36,16 @@ void clear_probe() {
 
 shell::Key key_of(WPARAM virtual_key) {
     switch (virtual_key) {
-    case VK_SPACE: return shell::Key::Space;
-    case VK_LEFT: return shell::Key::Left;
-    case VK_RIGHT: return shell::Key::Right;
-    case VK_DELETE: return shell::Key::Delete;
-    default: return shell::Key::Other;
+    case VK_SPACE:
+        return shell::Key::Space;
+    case VK_LEFT:
+        return shell::Key::Left;
+    case VK_RIGHT:
+        return shell::Key::Right;
+    case VK_DELETE:
+        return shell::Key::Delete;
+    default:
+        return shell::Key::Other;
     }
 }
 
@@ -80,14 +85,14 @@ bool probe_multiple_monitors() {
     const HMODULE user32 = GetModuleHandleA("USER32");
 
     FARPROC get_system_metrics = nullptr;
-    const bool all = user32 &&
-                     (get_system_metrics = GetProcAddress(user32, "GetSystemMetrics")) &&
-                     (probed_monitor_from_window = GetProcAddress(user32, "MonitorFromWindow")) &&
-                     (probed_monitor_from_rect = GetProcAddress(user32, "MonitorFromRect")) &&
-                     (probed_monitor_from_point = GetProcAddress(user32, "MonitorFromPoint")) &&
-                     (probed_enum_display_monitors = GetProcAddress(user32, "EnumDisplayMonitors")) &&
-                     (probed_get_monitor_info = GetProcAddress(user32, "GetMonitorInfoA")) &&
-                     (probed_enum_display_devices = GetProcAddress(user32, "EnumDisplayDevicesA"));
+    const bool all =
+        user32 && (get_system_metrics = GetProcAddress(user32, "GetSystemMetrics")) &&
+        (probed_monitor_from_window = GetProcAddress(user32, "MonitorFromWindow")) &&
+        (probed_monitor_from_rect = GetProcAddress(user32, "MonitorFromRect")) &&
+        (probed_monitor_from_point = GetProcAddress(user32, "MonitorFromPoint")) &&
+        (probed_enum_display_monitors = GetProcAddress(user32, "EnumDisplayMonitors")) &&
+        (probed_get_monitor_info = GetProcAddress(user32, "GetMonitorInfoA")) &&
+        (probed_enum_display_devices = GetProcAddress(user32, "EnumDisplayDevicesA"));
     probe_done = true;
     if (!all) {
         clear_probe();

@@ -14,8 +14,8 @@
 namespace {
 const std::int32_t kModule = Tracer::register_module("WinMain");
 
-const COLORREF kTextColour = RGB(shell::kTextColour.red, shell::kTextColour.green,
-                                   shell::kTextColour.blue);
+const COLORREF kTextColour =
+    RGB(shell::kTextColour.red, shell::kTextColour.green, shell::kTextColour.blue);
 const COLORREF kBlack = RGB(0, 0, 0);
 // The shell's file list is the path followed by two zero bytes in this buffer: a longer path
 // would lose its terminators, so it is refused rather than cut to another file's name.
@@ -32,14 +32,15 @@ bool has_recycle_bin(const char* path) {
     char root[MAX_PATH];
     if (!GetVolumePathNameA(path, root, sizeof root)) {
         GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (no volume, %lu)",
-                             path, static_cast<unsigned long>(GetLastError()));
+                 path, static_cast<unsigned long>(GetLastError()));
         return false;
     }
     const UINT type = GetDriveTypeA(root);
     if (type != DRIVE_FIXED) {
-        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed "
-                             "(no recycle bin on %s, drive type %u)",
-                             path, root, type);
+        GW_TRACE(kModule, 1,
+                 "WindowManager::delete_file : <%s> deletion failed "
+                 "(no recycle bin on %s, drive type %u)",
+                 path, root, type);
         return false;
     }
     SHQUERYRBINFO info;
@@ -47,9 +48,10 @@ bool has_recycle_bin(const char* path) {
     info.cbSize = sizeof info;
     const HRESULT queried = SHQueryRecycleBinA(root, &info);
     if (FAILED(queried)) {
-        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed "
-                             "(no recycle bin on %s, 0x%08lx)",
-                             path, root, static_cast<unsigned long>(queried));
+        GW_TRACE(kModule, 1,
+                 "WindowManager::delete_file : <%s> deletion failed "
+                 "(no recycle bin on %s, 0x%08lx)",
+                 path, root, static_cast<unsigned long>(queried));
         return false;
     }
     return true;
@@ -154,18 +156,19 @@ bool WindowManager::delete_file(const char* path) {
     operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI;
     const int result = SHFileOperationA(&operation);
     if (result != 0) {
-        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d)", list, result);
+        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d)", list,
+                 result);
         return false;
     }
     // A zero result is no proof: the shell reports success for files that it could not move.
     if (operation.fAnyOperationsAborted) {
         GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d, aborted)",
-                             list, result);
+                 list, result);
         return false;
     }
     if (!is_gone(path)) {
         GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d, still there)",
-                             list, result);
+                 list, result);
         return false;
     }
     shell::trace_deleted(list);

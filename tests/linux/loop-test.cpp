@@ -38,7 +38,7 @@ struct LoopRun {
 // The loop of the shell on simulated time: a timer step at each planned tick, the user's
 // commands at their times, until `end` ms. With `sleeping` false every 20 ms tick runs.
 LoopRun simulate(const std::string& config, const std::map<std::int64_t, Command>& commands,
-             std::int64_t end, bool sleeping) {
+                 std::int64_t end, bool sleeping) {
     test::FakeClock clock(kStart, 0);
     ScreenSaver saver;
     EXPECT_TRUE(saver.read_config(config.c_str()));
@@ -106,8 +106,12 @@ TEST_F(LoopPlan, StepsComeAtTheSameTicksWithTheSleepingLoop) {
         {"delai 300", {}},
         // A forced step re-arms the delay; a pause stops the timer's steps, a forced step
         // while paused still shows, and resuming steps at once.
-        {"delai 300", {{1010, Command::Right}, {2030, Command::Space}, {2500, Command::Right},
-                       {3370, Command::Space}, {3371, Command::Right}}},
+        {"delai 300",
+         {{1010, Command::Right},
+          {2030, Command::Space},
+          {2500, Command::Right},
+          {3370, Command::Space},
+          {3371, Command::Right}}},
         {"delai 0", {{150, Command::Right}}},
         {"delai -5", {}},
         {"delai 1234567", {{700, Command::Right}}},

@@ -74,17 +74,17 @@ public:
                const std::vector<std::string>& more_vars = {},
                const std::string& display = g_server->display()) {
         const std::string program = dir_ / "run/glimmerwall";
-        if (!test::exists(program))
-            std::filesystem::copy_file(GW_SHELL_PROGRAM, program);
+        if (!test::exists(program)) std::filesystem::copy_file(GW_SHELL_PROGRAM, program);
         std::vector<std::string> argv = {"glimmerwall"};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<std::string> vars = {"HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
-                                         "XDG_DATA_HOME=" + dir_ / "data",
-                                         "XDG_CONFIG_HOME=" + dir_ / "config",
-                                         "SDL_VIDEODRIVER=x11"};
+        std::vector<std::string> vars = {
+            "HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
+            "XDG_DATA_HOME=" + dir_ / "data", "XDG_CONFIG_HOME=" + dir_ / "config",
+            "SDL_VIDEODRIVER=x11"};
         if (!display.empty()) vars.push_back("DISPLAY=" + display);
         vars.insert(vars.end(), more_vars.begin(), more_vars.end());
-        started(desktop::spawn(argv, environment(vars), dir_ / "output.txt", program, dir_ / "run"));
+        started(
+            desktop::spawn(argv, environment(vars), dir_ / "output.txt", program, dir_ / "run"));
     }
     std::string trace() const override {
         return test::read_file(dir_ / "state/glimmerwall/Glimmerwall.txt");
@@ -116,7 +116,8 @@ protected:
 
     // A picture of its own colour and size in the show's folder.
     static std::string picture(const Show& show, const std::string& name, int w = 1000, int h = 750,
-                               std::uint8_t red = 200, std::uint8_t green = 60, std::uint8_t blue = 30) {
+                               std::uint8_t red = 200, std::uint8_t green = 60,
+                               std::uint8_t blue = 30) {
         const std::string path = show.pictures() + "/" + name;
         EXPECT_TRUE(pictures::write(path, w, h, pictures::Format::Png, red, green, blue)) << path;
         return path;
@@ -291,17 +292,23 @@ TEST_F(ShellShow, UncoveredWindowShowsItsLastFrameAgain) {
     ASSERT_EQ(0, above.exit_code());
 
     const Rgb red{200, 60, 30};
-    ASSERT_TRUE(wait_until([&] {
-        Shot shot(tool, below.path("shot.png"));
-        return shot.ok() && shot.at(1600, 100).near(red, 12) && shot.at(1600, 190).near(red, 12);
-    }, 5000));
+    ASSERT_TRUE(wait_until(
+        [&] {
+            Shot shot(tool, below.path("shot.png"));
+            return shot.ok() && shot.at(1600, 100).near(red, 12) &&
+                   shot.at(1600, 190).near(red, 12);
+        },
+        5000));
 
     // A window made smaller loses its image: the picture is drawn again, not a new one.
-    ASSERT_TRUE(tool({"xdotool", "search", "--name", "^Glimmerwall$", "windowsize", "1000", "700"}));
-    ASSERT_TRUE(wait_until([&] {
-        Shot shot(tool, below.path("shot.png"));
-        return shot.ok() && shot.at(500, 350).near(red, 12);
-    }, 5000));
+    ASSERT_TRUE(
+        tool({"xdotool", "search", "--name", "^Glimmerwall$", "windowsize", "1000", "700"}));
+    ASSERT_TRUE(wait_until(
+        [&] {
+            Shot shot(tool, below.path("shot.png"));
+            return shot.ok() && shot.at(500, 350).near(red, 12);
+        },
+        5000));
     const std::vector<std::string> drawn = below.drawn();
     ASSERT_EQ(2u, drawn.size());
     EXPECT_EQ(drawn[0], drawn[1]);
@@ -491,8 +498,8 @@ TEST_F(ShellShow, SamplesScreenshot) {
     std::error_code ignored;
     std::filesystem::copy_file(shot.path(), GW_BUILD_FOLDER "/screenshot.png.part",
                                std::filesystem::copy_options::overwrite_existing, ignored);
-    std::filesystem::rename(GW_BUILD_FOLDER "/screenshot.png.part", GW_BUILD_FOLDER "/screenshot.png",
-                            ignored);
+    std::filesystem::rename(GW_BUILD_FOLDER "/screenshot.png.part",
+                            GW_BUILD_FOLDER "/screenshot.png", ignored);
     ASSERT_TRUE(show.key("Escape"));
     EXPECT_EQ(0, show.exit_code()) << show.output();
 }
@@ -518,21 +525,22 @@ TEST(ShellCommandLine, NoDisplayEndsWithCodeOneAndOneLine) {
 }
 
 // --help and --version answer on standard output and end with code 0, before any window or
-// trace; started by a bare name (as through PATH) it reads the configuration beside the executable, not
-// the one in the folder it was started from.
+// trace; started by a bare name (as through PATH) it reads the configuration beside the executable,
+// not the one in the folder it was started from.
 TEST(ShellCommandLine, HelpVersionAndTheProgramsOwnFolder) {
     test::TempDir dir;
     test::make_dirs(dir / "bin");
     test::make_dirs(dir / "elsewhere");
     std::filesystem::copy_file(GW_SHELL_PROGRAM, dir / "bin/glimmerwall");
-    const auto env = environment({"HOME=" + dir / "home", "XDG_STATE_HOME=" + dir / "state",
-                                  "PATH=" + dir / "bin"});
+    const auto env = environment(
+        {"HOME=" + dir / "home", "XDG_STATE_HOME=" + dir / "state", "PATH=" + dir / "bin"});
     struct Case {
         std::string argument;
         std::string expected;
     };
-    for (const Case& c : {Case{"--help", "XSCREENSAVER_WINDOW"}, Case{"--help", "delai"},
-                          Case{"--help", "Glimmerwall.txt"}, Case{"--version", "glimmerwall " GW_VERSION "\n"}}) {
+    for (const Case& c :
+         {Case{"--help", "XSCREENSAVER_WINDOW"}, Case{"--help", "delai"},
+          Case{"--help", "Glimmerwall.txt"}, Case{"--version", "glimmerwall " GW_VERSION "\n"}}) {
         const std::string output = dir / ("out-" + c.argument.substr(2) + ".txt");
         const pid_t pid = desktop::spawn({"glimmerwall", c.argument}, env, output,
                                          dir / "bin/glimmerwall", dir / "elsewhere");
@@ -550,7 +558,6 @@ TEST(ShellCommandLine, HelpVersionAndTheProgramsOwnFolder) {
     EXPECT_NE(std::string::npos, trace.find("read config from <Glimmerwall.cfg>")) << trace;
     EXPECT_NE(std::string::npos, trace.find("current dir = <" + dir / "bin" + ">")) << trace;
 }
-
 
 // A held Right steps at most once per turn of the loop, and Escape pressed after it ends the
 // show before any further step: one forced step per key event would take many seconds here.

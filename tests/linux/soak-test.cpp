@@ -64,7 +64,7 @@ std::string unescape(const std::string& text) {
 // The trace file read as it grows: each call hands over the records completed since the last.
 // A record is complete when the next one starts, for each begins with its line break.
 class TraceTail {
-  public:
+public:
     explicit TraceTail(std::string path) : path_(std::move(path)) {}
     void read(const std::function<void(const std::string&)>& record) {
         std::ifstream in(path_, std::ios::binary);
@@ -82,7 +82,7 @@ class TraceTail {
         partial_.erase(0, begin);
     }
 
-  private:
+private:
     std::string path_;
     std::streamoff offset_ = 0;
     std::string partial_;
@@ -90,7 +90,7 @@ class TraceTail {
 
 // One long run of the program in a folder of its own.
 class LongShow : public desktop::Program {
-  public:
+public:
     LongShow() : Program(tool) {
         test::make_dirs(dir_ / "home");
         test::make_dirs(dir_ / "run");
@@ -141,13 +141,13 @@ class LongShow : public desktop::Program {
         return result;
     }
 
-  private:
+private:
     test::TempDir dir_;
     pid_t pid_ = -1;
 };
 
 class Soak : public ::testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() { g_server = new desktop::XServer(environment({})); }
     static void TearDownTestSuite() {
         delete g_server;

@@ -53,8 +53,8 @@ std::string png_chunk(const char* type, const std::string& payload) {
 std::string exif_orientation_segment(int orientation, int tag_type) {
     std::string segment("\xff\xe1\0\0Exif\0\0II", 12);
     append_le(segment, 42, 2);
-    append_le(segment, 8, 4); // IFD0 follows the 8-byte TIFF header
-    append_le(segment, 1, 2); // one entry
+    append_le(segment, 8, 4);      // IFD0 follows the 8-byte TIFF header
+    append_le(segment, 1, 2);      // one entry
     append_le(segment, 0x0112, 2); // Orientation
     append_le(segment, static_cast<std::uint32_t>(tag_type), 2);
     append_le(segment, 1, 4); // one value, held in the entry, left-justified

@@ -78,10 +78,10 @@ std::vector<std::string> inherited_environment(const std::vector<std::string>& d
 
 std::vector<std::string> program_environment(const std::vector<std::string>& set,
                                              const std::string& suppressions) {
-    std::vector<std::string> result = inherited_environment(
-        {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=", "HOME=", "XDG_STATE_HOME=",
-         "XDG_DATA_HOME=", "XDG_CONFIG_HOME=", "XDG_RUNTIME_DIR=", "LSAN_OPTIONS=",
-         "ASAN_OPTIONS="});
+    std::vector<std::string> result =
+        inherited_environment({"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=", "HOME=",
+                               "XDG_STATE_HOME=", "XDG_DATA_HOME=", "XDG_CONFIG_HOME=",
+                               "XDG_RUNTIME_DIR=", "LSAN_OPTIONS=", "ASAN_OPTIONS="});
     // Known leaks of system libraries are suppressed by function name, which needs stacks
     // unwound through libraries built without frame pointers.
     const char* asan = std::getenv("ASAN_OPTIONS");
@@ -102,11 +102,13 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 int reap(pid_t pid, int timeout_ms) {
     int status = 0;
     int code = -1;
-    wait_until([&] {
-        if (waitpid(pid, &status, WNOHANG) != pid) return false;
-        code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return true;
-    }, timeout_ms);
+    wait_until(
+        [&] {
+            if (waitpid(pid, &status, WNOHANG) != pid) return false;
+            code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return true;
+        },
+        timeout_ms);
     return code;
 }
 
@@ -224,13 +226,9 @@ std::vector<std::string> Program::drawn() const {
     return captions;
 }
 
-int Program::draws() const {
-    return count(kDrawn);
-}
+int Program::draws() const { return count(kDrawn); }
 
-bool Program::wait_draws(int n, int timeout_ms) const {
-    return wait_count(kDrawn, n, timeout_ms);
-}
+bool Program::wait_draws(int n, int timeout_ms) const { return wait_count(kDrawn, n, timeout_ms); }
 
 std::string Program::marked() const {
     const std::string all = trace();
@@ -239,9 +237,7 @@ std::string Program::marked() const {
     return all.substr(at + 7, all.find('>', at) - at - 7);
 }
 
-bool Program::key(const std::string& name) const {
-    return tool_({"xdotool", "key", name});
-}
+bool Program::key(const std::string& name) const { return tool_({"xdotool", "key", name}); }
 
 bool Program::step_key(const std::string& name) const {
     const int before = count(kForcedStep);
@@ -258,9 +254,7 @@ int Program::exit_code(int timeout_ms) const {
     return exit_code_;
 }
 
-void Program::signal(int number) const {
-    kill(pid_, number);
-}
+void Program::signal(int number) const { kill(pid_, number); }
 
 void Program::end() {
     if (pid_ > 0 && exit_code_ < 0) {

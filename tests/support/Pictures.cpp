@@ -5,9 +5,9 @@
 #include <FreeImage.h>
 
 #include <array>
-#include <initializer_list>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <vector>
 
 namespace pictures {
@@ -81,12 +81,18 @@ FIBITMAP* halves(int width, int height, bool left_right, Rgb first, Rgb second) 
 
 FREE_IMAGE_FORMAT fif_of(Format format) {
     switch (format) {
-    case Format::Jpeg: return FIF_JPEG;
-    case Format::Png: return FIF_PNG;
-    case Format::Bmp: return FIF_BMP;
-    case Format::Gif: return FIF_GIF;
-    case Format::Tiff: return FIF_TIFF;
-    case Format::WebP: return FIF_WEBP;
+    case Format::Jpeg:
+        return FIF_JPEG;
+    case Format::Png:
+        return FIF_PNG;
+    case Format::Bmp:
+        return FIF_BMP;
+    case Format::Gif:
+        return FIF_GIF;
+    case Format::Tiff:
+        return FIF_TIFF;
+    case Format::WebP:
+        return FIF_WEBP;
     }
     return FIF_UNKNOWN;
 }
@@ -130,20 +136,18 @@ bool write(const std::string& path, int width, int height, Format format, std::u
     return encode(dib.get(), format, bytes) && save(path, bytes);
 }
 
-bool write_halves(const std::string& path, int width, int height, Format format,
-                  bool left_right, std::uint32_t first_rgb, std::uint32_t second_rgb) {
+bool write_halves(const std::string& path, int width, int height, Format format, bool left_right,
+                  std::uint32_t first_rgb, std::uint32_t second_rgb) {
     Dib dib(halves(width, height, left_right, from_hex(first_rgb), from_hex(second_rgb)));
     Bytes bytes;
     return encode(dib.get(), format, bytes) && save(path, bytes);
 }
 
-bool write_jpeg_with_orientation(const std::string& path, int width, int height,
-                                 int orientation) {
+bool write_jpeg_with_orientation(const std::string& path, int width, int height, int orientation) {
     if (orientation < 1 || orientation > 8) return false;
     Dib dib(halves(width, height, true, from_hex(0xff0000), from_hex(0x0000ff)));
     Bytes jpeg;
-    if (!encode(dib.get(), Format::Jpeg, jpeg) || jpeg.compare(0, 2, "\xff\xd8") != 0)
-        return false;
+    if (!encode(dib.get(), Format::Jpeg, jpeg) || jpeg.compare(0, 2, "\xff\xd8") != 0) return false;
     jpeg.insert(2, bytes::exif_orientation_segment(orientation));
     return save(path, jpeg);
 }
@@ -179,8 +183,7 @@ bool write_truncated(const std::string& path, int width, int height, Format form
 namespace {
 
 // Calls fill(pixel, light) for every pixel; light ramps from 0.02 at the left edge to 2.
-template <typename Pixel, typename Fill>
-void fill_all(FIBITMAP* dib, Fill fill) {
+template <typename Pixel, typename Fill> void fill_all(FIBITMAP* dib, Fill fill) {
     const unsigned width = FreeImage_GetWidth(dib);
     for (unsigned y = 0; y < FreeImage_GetHeight(dib); ++y) {
         auto* line = reinterpret_cast<Pixel*>(FreeImage_GetScanLine(dib, static_cast<int>(y)));
@@ -198,7 +201,9 @@ FIBITMAP* deep(int width, int height, Samples samples, double red, double green,
     const auto r = static_cast<float>(red), g = static_cast<float>(green),
                b = static_cast<float>(blue);
     switch (samples) {
-    case Samples::Grey16: fill_all<WORD>(dib, [&](WORD& p, float) { p = sixteen(red); }); break;
+    case Samples::Grey16:
+        fill_all<WORD>(dib, [&](WORD& p, float) { p = sixteen(red); });
+        break;
     case Samples::Rgb16:
         fill_all<FIRGB16>(dib, [&](FIRGB16& p, float) {
             p = {sixteen(red), sixteen(green), sixteen(blue)};
@@ -209,7 +214,9 @@ FIBITMAP* deep(int width, int height, Samples samples, double red, double green,
             p = {sixteen(red), sixteen(green), sixteen(blue), 65535};
         });
         break;
-    case Samples::GreyFloat: fill_all<float>(dib, [&](float& p, float k) { p = k * r; }); break;
+    case Samples::GreyFloat:
+        fill_all<float>(dib, [&](float& p, float k) { p = k * r; });
+        break;
     case Samples::RgbFloat:
         fill_all<FIRGBF>(dib, [&](FIRGBF& p, float k) { p = {k * r, k * g, k * b}; });
         break;
@@ -232,8 +239,9 @@ bool write_deep(const std::string& path, int width, int height, Samples samples,
                 Container container, double red, double green, double blue) {
     Dib dib(deep(width, height, samples, red, green, blue));
     if (!dib.get()) return false;
-    const FREE_IMAGE_FORMAT fif =
-        container == Container::Png ? FIF_PNG : container == Container::Tiff ? FIF_TIFF : FIF_EXR;
+    const FREE_IMAGE_FORMAT fif = container == Container::Png    ? FIF_PNG
+                                  : container == Container::Tiff ? FIF_TIFF
+                                                                 : FIF_EXR;
     const int flags = container == Container::Exr ? EXR_FLOAT : 0;
     return FreeImage_Save(fif, dib.get(), path.c_str(), flags) != FALSE;
 }
@@ -252,9 +260,7 @@ bool write_heif(const std::string& path, int width, int height, bool avif, bool 
     return made;
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 std::string hostile(Hostile kind) {
     switch (kind) {
@@ -271,7 +277,8 @@ std::string hostile(Hostile kind) {
         sgi.resize(576, '\1');
         return sgi;
     }
-    case Hostile::Pfm: return "PF\n16000 16000\n-1.0\n" + std::string(1000, '\0');
+    case Hostile::Pfm:
+        return "PF\n16000 16000\n-1.0\n" + std::string(1000, '\0');
     case Hostile::Pict: {
         std::string pict(512, '\0');
         pict += bytes::be16({0, 0, 0, 80, 120, 0x0011, 0x02ff, 0x0c00, 0xfffe});
@@ -295,8 +302,8 @@ std::string exr_header(std::int32_t width, std::int32_t height, const std::strin
     list += '\0';
     attribute("channels", "chlist", list);
     attribute("compression", "compression", std::string(1, '\0'));
-    const std::string box = bytes::le32({0, 0, static_cast<std::uint32_t>(width - 1),
-                                  static_cast<std::uint32_t>(height - 1)});
+    const std::string box = bytes::le32(
+        {0, 0, static_cast<std::uint32_t>(width - 1), static_cast<std::uint32_t>(height - 1)});
     attribute("dataWindow", "box2i", box);
     attribute("displayWindow", "box2i", box);
     attribute("lineOrder", "lineOrder", std::string(1, '\0'));

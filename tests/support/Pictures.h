@@ -15,12 +15,11 @@ bool write(const std::string& path, int width, int height, Format format = Forma
            std::uint8_t red = 200, std::uint8_t green = 60, std::uint8_t blue = 30);
 // A picture in two solid halves, colours as 0xRRGGBB: top then bottom half, or with
 // `left_right` left then right half (the first half is width / 2 or height / 2 wide).
-bool write_halves(const std::string& path, int width, int height, Format format,
-                  bool left_right, std::uint32_t first_rgb, std::uint32_t second_rgb);
+bool write_halves(const std::string& path, int width, int height, Format format, bool left_right,
+                  std::uint32_t first_rgb, std::uint32_t second_rgb);
 // A JPEG carrying an EXIF Orientation tag (1 to 8); stored as width x height, left half
 // red, right half blue (as stored, before any rotation).
-bool write_jpeg_with_orientation(const std::string& path, int width, int height,
-                                 int orientation);
+bool write_jpeg_with_orientation(const std::string& path, int width, int height, int orientation);
 // A PNG whose header announces width x height but that holds a few bytes of pixel data.
 bool write_png_header_only(const std::string& path, std::uint32_t width, std::uint32_t height);
 // The same with another bit depth and PNG colour type (2 RGB, 6 RGBA, 0 grey...).

@@ -4,11 +4,11 @@
 
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

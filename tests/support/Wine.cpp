@@ -31,7 +31,8 @@ Machine::Machine() {
     if (run({"wineserver", "-p"}) != 0 || run({"wineboot", "-i"}, 180000) != 0) return;
     std::error_code error;
     std::filesystem::create_directory_symlink(root_ / "d", root_ / "prefix/dosdevices/d:", error);
-    prefix_seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    prefix_seconds_ =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     ready_ = !error;
 }
 
@@ -59,10 +60,12 @@ bool tool(const std::vector<std::string>& argv) { return g_machine->tool(argv); 
 std::unique_ptr<desktop::Shot> shot_when(const std::string& path,
                                          const std::function<bool(const desktop::Shot&)>& ready) {
     std::unique_ptr<desktop::Shot> shot;
-    desktop::wait_until([&] {
-        shot = std::make_unique<desktop::Shot>(tool, path);
-        return shot->ok() && ready(*shot);
-    }, 10000);
+    desktop::wait_until(
+        [&] {
+            shot = std::make_unique<desktop::Shot>(tool, path);
+            return shot->ok() && ready(*shot);
+        },
+        10000);
     return shot;
 }
 

@@ -69,7 +69,9 @@ public:
                         std::uint8_t green = 60, std::uint8_t blue = 30) const;
     std::string unix_path(const std::string& relative) const;
     std::string dos_folder() const { return "D:\\" + name_; }
-    std::string dos_path(const std::string& relative) const { return dos_folder() + "\\" + relative; }
+    std::string dos_path(const std::string& relative) const {
+        return dos_folder() + "\\" + relative;
+    }
 
     void start(const std::vector<std::string>& arguments = {}, bool with_display = true);
     // The trace file, with the line ends of Windows text files made plain.

@@ -135,7 +135,8 @@ FIBITMAP* DLL_CALLCONV FreeImage_Rescale(FIBITMAP* dib, int width, int height, F
             for (std::int64_t sy = y0; sy < y1; ++sy)
                 for (std::int64_t sx = x0; sx < x1; ++sx)
                     for (int c = 0; c < 3; ++c)
-                        sum[c] += source->bits[static_cast<std::size_t>(sy * source->pitch + sx * 3 + c)];
+                        sum[c] +=
+                            source->bits[static_cast<std::size_t>(sy * source->pitch + sx * 3 + c)];
             const auto count = static_cast<std::uint64_t>((y1 - y0) * (x1 - x0));
             BYTE* out = target->bits.data() + static_cast<std::size_t>(y) * target->pitch +
                         static_cast<std::size_t>(x) * 3;

@@ -63,9 +63,9 @@ HWND make_window(const char* cls, DWORD style, int x, int y, int w, int h, HWND 
 }
 
 HWND make_dialog() {
-    HWND dialog = make_window("HostDialog", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, kDialogX,
-                              kDialogY, kDialogW, kDialogH, nullptr,
-                              CreateSolidBrush(RGB(128, 128, 128)));
+    HWND dialog =
+        make_window("HostDialog", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, kDialogX, kDialogY,
+                    kDialogW, kDialogH, nullptr, CreateSolidBrush(RGB(128, 128, 128)));
     pump(100);
     return dialog;
 }
@@ -123,8 +123,8 @@ BOOL CALLBACK note_window_of(HWND window, LPARAM data) {
 
 int preview(const std::string& scr, bool vanish) {
     HWND dialog = make_dialog();
-    HWND child = make_window("HostPreview", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, kChildX, kChildY, kChildW,
-                             kChildH, dialog, CreateSolidBrush(RGB(0, 0, 255)));
+    HWND child = make_window("HostPreview", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, kChildX,
+                             kChildY, kChildW, kChildH, dialog, CreateSolidBrush(RGB(0, 0, 255)));
     POINT origin = {0, 0};
     ClientToScreen(child, &origin);
     report("child " + std::to_string(origin.x) + " " + std::to_string(origin.y) + " " +
@@ -155,7 +155,8 @@ int preview(const std::string& scr, bool vanish) {
 int settings(const std::string& scr, bool owned) {
     HWND dialog = make_dialog();
     PROCESS_INFORMATION process;
-    const std::string line = "\"" + scr + "\" " +
+    const std::string line =
+        "\"" + scr + "\" " +
         (owned ? "/c:" + std::to_string(reinterpret_cast<std::uintptr_t>(dialog)) : "/c");
     if (!start(scr, line, nullptr, process)) return 1;
 
@@ -207,8 +208,8 @@ int text(int height, const std::string& file) {
         std::fclose(in);
     }
     wchar_t wide[1024];
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                           wide, 1024);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide, 1024);
     HWND window = make_window("HostText", WS_POPUP | WS_VISIBLE, 0, 0, 1200, 200, nullptr,
                               static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     HFONT font = CreateFontA(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0,
@@ -235,7 +236,8 @@ int main(int argc, char** argv) {
     const std::string what = argv[1];
     if (what == "preview" && (argc == 4 || argc == 5))
         return preview(argv[3], argc == 5 && std::strcmp(argv[4], "vanish") == 0);
-    if (what == "settings" && argc == 5) return settings(argv[3], std::strcmp(argv[4], "owned") == 0);
+    if (what == "settings" && argc == 5)
+        return settings(argv[3], std::strcmp(argv[4], "owned") == 0);
     if (what == "start" && argc == 6) return start_elsewhere(argv[3], argv[4], argv[5]);
     if (what == "text" && argc == 5) return text(std::atoi(argv[3]), argv[4]);
     return 2;

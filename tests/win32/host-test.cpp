@@ -33,7 +33,8 @@ public:
     // SaverHost <scene> <report> <arguments...>, its report in this show's folder.
     void host(const std::string& scene, const std::string& report,
               const std::vector<std::string>& arguments) {
-        std::vector<std::string> argv = {"wine", dos_path("SaverHost.exe"), scene, dos_path(report)};
+        std::vector<std::string> argv = {"wine", dos_path("SaverHost.exe"), scene,
+                                         dos_path(report)};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         started(desktop::spawn(argv, g_machine->wine_environment(), g_machine->log()));
     }
@@ -115,9 +116,11 @@ TEST_F(WineShow, PreviewLivesInTheDialogsChildOnlyAndEndsWithTheDialog) {
     int code = -1, ms = -1;
     ASSERT_EQ(2, std::sscanf(exit.c_str(), "%d %d", &code, &ms)) << exit;
     EXPECT_EQ(0, code);
-    EXPECT_LT(ms, 3000) << "the preview outlived its dialog"; // the aim is a second; the rest is margin for a loaded machine
+    EXPECT_LT(ms, 3000) << "the preview outlived its dialog"; // the aim is a second; the rest is
+                                                              // margin for a loaded machine
     EXPECT_EQ(std::string::npos, show.report().find("top-level")) << show.report();
-    EXPECT_EQ("the last show's trace\n", test::read_file(g_machine->drive_d() + "/Glimmerwall.txt"));
+    EXPECT_EQ("the last show's trace\n",
+              test::read_file(g_machine->drive_d() + "/Glimmerwall.txt"));
 }
 
 TEST_F(WineShow, PreviewEndsWhenTheDialogsProcessDiesWithoutDestroyingIt) {
@@ -136,7 +139,8 @@ TEST_F(WineShow, SettingsButtonShowsOneNoteAndNeverTheShow) {
     for (const bool owned : {true, false}) {
         Hosted show;
         show.configure("trace 4\n" + show.folder_setting());
-        show.host("settings", "report.txt", {show.dos_path("Glimmerwall.scr"), owned ? "owned" : "alone"});
+        show.host("settings", "report.txt",
+                  {show.dos_path("Glimmerwall.scr"), owned ? "owned" : "alone"});
         std::string exit;
         ASSERT_TRUE(show.wait_line("exit", exit, "report.txt")) << show.report();
         const std::string report = show.report();
@@ -173,7 +177,7 @@ TEST_F(WineShow, PasswordAndPreviewWithoutAWindowEndAtOnce) {
 TEST_F(WineShow, NamesInAnyScriptAreListedCaptionedAndRecycled) {
     Hosted show;
     show.with_freeimage();
-    const std::string folder = "\xe6\x97\xa5\xe6\x9c\xac";     // 日本
+    const std::string folder = "\xe6\x97\xa5\xe6\x9c\xac";        // 日本
     const std::string name = "\xc3\xa9t\xc3\xa9 caf\xc3\xa9.bmp"; // été café.bmp
     test::make_dirs(show.unix_path(folder));
     ASSERT_TRUE(pictures::write(show.unix_path(folder + "/" + name), 100, 1000,
@@ -229,9 +233,11 @@ TEST_F(WineShow, FreeImageDllIsTakenBesideTheProgramNeverFromTheCurrentFolder) {
         test::write_file(show.unix_path("Glimmerwall.cfg"),
                          "trace 4\ndelai 100000\n" + show.folder_setting() + "\n");
         if (beside) show.with_freeimage();
-        show.host("start", "report.txt",
-                  {show.dos_path("Glimmerwall.scr"), show.dos_path("current"), "Glimmerwall.scr /s"});
-        ASSERT_TRUE(show.wait_count("WindowManager::draw_bitmap", 1)) << show.trace() << show.report();
+        show.host(
+            "start", "report.txt",
+            {show.dos_path("Glimmerwall.scr"), show.dos_path("current"), "Glimmerwall.scr /s"});
+        ASSERT_TRUE(show.wait_count("WindowManager::draw_bitmap", 1))
+            << show.trace() << show.report();
         EXPECT_EQ(1, show.count("read config from <Glimmerwall.cfg>"));
         EXPECT_EQ(beside ? 0 : 1, show.count("FreeImage.dll cannot be loaded")) << show.trace();
         EXPECT_EQ(beside ? 1 : 0, show.draws() - show.count("draw_bitmap : no image"));
