@@ -19,7 +19,7 @@ case "$profile" in
       xvfb xdotool x11-utils imagemagick
       libheif-examples libavif-bin
       g++-mingw-w64-x86-64 wine wine64
-      clang libclang-rt-14-dev
+      clang libclang-rt-14-dev clang-format
       dpkg-dev)
     ;;
   bench)

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh test
+./scripts/format.sh --check
 
 jobs=$(nproc)
 run_suite() {
