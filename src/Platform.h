@@ -65,6 +65,15 @@ enum class OpenFailure { None, CannotOpen, NotRegular, Link };
 // `failure` says why, if asked.
 std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure = nullptr);
 
+// The checks open_shared makes on both systems before it opens anything: `why` becomes
+// CannotOpen; false for a null name or a mode that starts with neither 'r' nor 'w', and
+// `write` says which it is.
+inline bool open_request(const char* name, const char* mode, OpenFailure& why, bool& write) {
+    why = OpenFailure::CannotOpen;
+    write = mode && mode[0] == 'w';
+    return name && mode && (write || mode[0] == 'r');
+}
+
 // Where the trace file lives; creates its folder where needed. Empty when it cannot be named.
 std::string trace_file_path();
 

@@ -96,6 +96,15 @@ bool mouse_moved_away(std::int32_t reference_x, std::int32_t reference_y, std::i
 
 // Keys as the shell sees them; System stands for keys pressed with Alt, and F10.
 enum class Key { Space, Left, Right, Delete, System, Other };
+// The key that `code` stands for, given the window system's codes of Space, Left, Right and
+// Delete: Other for every other code.
+template <typename Code>
+Key key_from_code(Code code, Code space, Code left, Code right, Code erase) {
+    if (code == space) return Key::Space;
+    if (code == left) return Key::Left;
+    if (code == right) return Key::Right;
+    return code == erase ? Key::Delete : Key::Other;
+}
 // Performs the key's command on the controller; false when the key ends the show.
 bool on_key(ScreenSaver& controller, Key key);
 

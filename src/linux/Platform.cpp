@@ -137,9 +137,8 @@ void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
 std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure) {
     OpenFailure ignored;
     OpenFailure& why = failure ? *failure : ignored;
-    why = OpenFailure::CannotOpen;
-    const bool write = mode && mode[0] == 'w';
-    if (!name || !mode || (!write && mode[0] != 'r')) return nullptr;
+    bool write = false;
+    if (!open_request(name, mode, why, write)) return nullptr;
     // Non-blocking, so that a pipe without a peer cannot hold the open; the flag goes once the
     // file is known to be a regular one.
     const int flags = O_CLOEXEC | O_NONBLOCK | (write ? O_WRONLY | O_CREAT | O_NOFOLLOW : O_RDONLY);

@@ -22,18 +22,7 @@ shell::Key key_of(const SDL_KeyboardEvent& key) {
     if ((key.keysym.mod & KMOD_ALT) != 0 || code == SDLK_LALT || code == SDLK_RALT ||
         code == SDLK_F10)
         return shell::Key::System;
-    switch (code) {
-    case SDLK_SPACE:
-        return shell::Key::Space;
-    case SDLK_LEFT:
-        return shell::Key::Left;
-    case SDLK_RIGHT:
-        return shell::Key::Right;
-    case SDLK_DELETE:
-        return shell::Key::Delete;
-    default:
-        return shell::Key::Other;
-    }
+    return shell::key_from_code<SDL_Keycode>(code, SDLK_SPACE, SDLK_LEFT, SDLK_RIGHT, SDLK_DELETE);
 }
 
 // Width and height of the area to cover: every display's bounds together, or the first one.

@@ -1,5 +1,8 @@
 #include "CommandLine.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace command {
 
 namespace {
@@ -29,27 +32,20 @@ Command parse(const char* arguments) {
     while (is_blank(*c)) ++c;
     if (*c != '/' && *c != '-') return command;
     ++c;
-    Request request;
-    switch (*c) {
-    case 's':
-    case 'S':
-        request = Request::Show;
-        break;
-    case 'p':
-    case 'P':
-        request = Request::Preview;
-        break;
-    case 'c':
-    case 'C':
-        request = Request::Settings;
-        break;
-    case 'a':
-    case 'A':
-        request = Request::Password;
-        break;
-    default:
-        return command;
-    }
+    // The host's switch letters, in either case.
+    static const struct {
+        char letter;
+        Request request;
+    } kSwitches[] = {{'s', Request::Show},
+                     {'p', Request::Preview},
+                     {'c', Request::Settings},
+                     {'a', Request::Password}};
+    const char letter = *c >= 'A' && *c <= 'Z' ? static_cast<char>(*c - 'A' + 'a') : *c;
+    const auto* found =
+        std::find_if(std::begin(kSwitches), std::end(kSwitches),
+                     [letter](const auto& entry) { return entry.letter == letter; });
+    if (found == std::end(kSwitches)) return command;
+    const Request request = found->request;
     ++c;
     // "/p:123", "/p 123", or the bare switch; "/pause" and the like are no switch of ours.
     if (*c == ':') {

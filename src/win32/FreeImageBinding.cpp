@@ -86,26 +86,17 @@ const Api* api() {
     }
     // All or nothing: a DLL of another library that happens to carry the name is not half used.
     Api f{};
+    // Each slot is bound under the library's name of the same function.
+#define GW_BIND(function) bind(dll, "FreeImage_" #function, f.function)
     const bool complete =
-        bind(dll, "FreeImage_GetFileType", f.GetFileType) &&
-        bind(dll, "FreeImage_FIFSupportsNoPixels", f.FIFSupportsNoPixels) &&
-        bind(dll, "FreeImage_Load", f.Load) && bind(dll, "FreeImage_GetWidth", f.GetWidth) &&
-        bind(dll, "FreeImage_GetHeight", f.GetHeight) &&
-        bind(dll, "FreeImage_GetMetadata", f.GetMetadata) &&
-        bind(dll, "FreeImage_GetTagType", f.GetTagType) &&
-        bind(dll, "FreeImage_GetTagValue", f.GetTagValue) &&
-        bind(dll, "FreeImage_GetImageType", f.GetImageType) &&
-        bind(dll, "FreeImage_GetBPP", f.GetBPP) &&
-        bind(dll, "FreeImage_ConvertTo24Bits", f.ConvertTo24Bits) &&
-        bind(dll, "FreeImage_Rescale", f.Rescale) && bind(dll, "FreeImage_GetBits", f.GetBits) &&
-        bind(dll, "FreeImage_GetPitch", f.GetPitch) && bind(dll, "FreeImage_Unload", f.Unload) &&
-        bind(dll, "FreeImage_GetFormatFromFIF", f.GetFormatFromFIF) &&
-        bind(dll, "FreeImage_SetOutputMessage", f.SetOutputMessage) &&
-        bind(dll, "FreeImage_ConvertTo8Bits", f.ConvertTo8Bits) &&
-        bind(dll, "FreeImage_ConvertToRGBF", f.ConvertToRGBF) &&
-        bind(dll, "FreeImage_ConvertToStandardType", f.ConvertToStandardType) &&
-        bind(dll, "FreeImage_ToneMapping", f.ToneMapping) &&
-        bind(dll, "FreeImage_Allocate", f.Allocate);
+        GW_BIND(GetFileType) && GW_BIND(FIFSupportsNoPixels) && GW_BIND(Load) &&
+        GW_BIND(GetWidth) && GW_BIND(GetHeight) && GW_BIND(GetMetadata) && GW_BIND(GetTagType) &&
+        GW_BIND(GetTagValue) && GW_BIND(GetImageType) && GW_BIND(GetBPP) &&
+        GW_BIND(ConvertTo24Bits) && GW_BIND(Rescale) && GW_BIND(GetBits) && GW_BIND(GetPitch) &&
+        GW_BIND(Unload) && GW_BIND(GetFormatFromFIF) && GW_BIND(SetOutputMessage) &&
+        GW_BIND(ConvertTo8Bits) && GW_BIND(ConvertToRGBF) && GW_BIND(ConvertToStandardType) &&
+        GW_BIND(ToneMapping) && GW_BIND(Allocate);
+#undef GW_BIND
     if (!complete) {
         FreeLibrary(dll);
         return nullptr;

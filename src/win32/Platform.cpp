@@ -148,9 +148,8 @@ void wall_clock(std::int64_t& seconds, std::int32_t& milliseconds) {
 std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure) {
     OpenFailure ignored;
     OpenFailure& why = failure ? *failure : ignored;
-    why = OpenFailure::CannotOpen;
-    const bool write = mode && mode[0] == 'w';
-    if (!name || !mode || (!write && mode[0] != 'r')) return nullptr;
+    bool write = false;
+    if (!open_request(name, mode, why, write)) return nullptr;
     // For writing, a link is opened as itself, so that it can be recognised and left alone.
     HANDLE handle =
         CreateFileA(name, write ? GENERIC_WRITE : GENERIC_READ,

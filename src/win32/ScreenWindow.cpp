@@ -35,18 +35,7 @@ void clear_probe() {
 }
 
 shell::Key key_of(WPARAM virtual_key) {
-    switch (virtual_key) {
-    case VK_SPACE:
-        return shell::Key::Space;
-    case VK_LEFT:
-        return shell::Key::Left;
-    case VK_RIGHT:
-        return shell::Key::Right;
-    case VK_DELETE:
-        return shell::Key::Delete;
-    default:
-        return shell::Key::Other;
-    }
+    return shell::key_from_code<WPARAM>(virtual_key, VK_SPACE, VK_LEFT, VK_RIGHT, VK_DELETE);
 }
 
 // Whether a Right or Left should give way to what is queued behind it. A step on a large
