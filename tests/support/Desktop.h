@@ -155,4 +155,17 @@ private:
 // none when the steps did not come.
 std::vector<std::string> expect_history_steps(const Program& show);
 
+// Delete, then a wait for the `n`th "erase <" record: the path marked, or empty (and a gtest
+// failure) when the key or the record did not come.
+std::string mark(const Program& show, int n);
+
 } // namespace desktop
+
+// The names the desktop tests spell without their namespace: `using namespace desktop::names;`.
+namespace desktop::names {
+using desktop::kHeight;
+using desktop::kWidth;
+using desktop::Rgb;
+using desktop::Shot;
+using desktop::wait_until;
+} // namespace desktop::names
