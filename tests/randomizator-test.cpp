@@ -32,6 +32,14 @@ std::vector<std::int32_t> iota(int n) {
     return v;
 }
 
+// A randomizer under a settable clock, with the trace file read back.
+class Randomizing : public ::testing::Test {
+protected:
+    test::FakeClock clock{1000000000, 0};
+    test::TraceFile trace;
+    Randomizator r;
+};
+
 TEST(RandomGenerator, KnownSequences) {
     for (std::int32_t s : {1, 0}) {
         RandomGenerator g(s);
@@ -64,10 +72,8 @@ TEST(RandomGenerator, ExtremeSeedsStayInRange) {
     }
 }
 
-TEST(Randomizator, PermutationDependsOnClockAndCount) {
-    test::FakeClock clock(0, 1);
-    test::TraceFile trace;
-    Randomizator r;
+TEST_F(Randomizing, PermutationDependsOnClockAndCount) {
+    clock.set(0, 1);
     r.init(10);
     const std::vector<std::int32_t> first = {3, 4, 5, 1, 7, 2, 6, 0, 9, 8};
     EXPECT_EQ(first, take(r, 10));
@@ -81,9 +87,7 @@ TEST(Randomizator, PermutationDependsOnClockAndCount) {
     EXPECT_EQ((std::vector<std::int32_t>{1, 3, 0, 2, 4}), take(r, 5));
 }
 
-TEST(Randomizator, CyclesHandOutEveryValueOnce) {
-    test::FakeClock clock(1000000000, 0);
-    Randomizator r;
+TEST_F(Randomizing, CyclesHandOutEveryValueOnce) {
     r.init(3);
     EXPECT_EQ(3, r.get_nb_value());
     for (int cycle = 0; cycle < 5; ++cycle) {
@@ -102,10 +106,7 @@ TEST(Randomizator, CyclesHandOutEveryValueOnce) {
     EXPECT_EQ(4u, orders.size()); // every cycle reshuffles from the clock
 }
 
-TEST(Randomizator, RejectedValuesStayOutUntilInit) {
-    test::FakeClock clock(1000000000, 0);
-    test::TraceFile trace;
-    Randomizator r;
+TEST_F(Randomizing, RejectedValuesStayOutUntilInit) {
     r.init(10);
     std::set<std::int32_t> rejected;
     for (int i = 0; i < 10; ++i) {
@@ -135,10 +136,7 @@ TEST(Randomizator, RejectedValuesStayOutUntilInit) {
     EXPECT_EQ(iota(10), sorted(take(r, 10)));
 }
 
-TEST(Randomizator, ExhaustedWhenEverythingIsRejected) {
-    test::FakeClock clock(1000000000, 0);
-    test::TraceFile trace;
-    Randomizator r;
+TEST_F(Randomizing, ExhaustedWhenEverythingIsRejected) {
     r.init(4);
     for (int i = 0; i < 4; ++i) {
         EXPECT_GE(r.try_next(), 0);
@@ -158,20 +156,15 @@ TEST(Randomizator, ExhaustedWhenEverythingIsRejected) {
     EXPECT_EQ(iota(2), sorted(take(r, 2)));
 }
 
-TEST(Randomizator, SingleValueStartsACycleEveryCall) {
-    test::FakeClock clock(1000000000, 0);
-    test::TraceFile trace;
-    Randomizator r;
+TEST_F(Randomizing, SingleValueStartsACycleEveryCall) {
     r.init(1);
     for (int i = 0; i < 3; ++i) EXPECT_EQ((std::vector<std::int32_t>{0}), take(r, 1));
     EXPECT_EQ(3, trace.count("update_valid : nb_value=1-->1"));
     EXPECT_EQ(4, trace.count("make_permutation : nb_value=1")); // init's line, then one per call
 }
 
-TEST(Randomizator, TryNextWhileWaiting) {
-    test::FakeClock clock(0, 1);
-    test::TraceFile trace;
-    Randomizator r;
+TEST_F(Randomizing, TryNextWhileWaiting) {
+    clock.set(0, 1);
     r.init(10);
     EXPECT_EQ(3, r.try_next());
     EXPECT_FALSE(trace.contains("still waiting"));
@@ -183,10 +176,8 @@ TEST(Randomizator, TryNextWhileWaiting) {
     EXPECT_EQ(iota(10), sorted(take(r, 10)));
 }
 
-TEST(Randomizator, IgnoredAndHarmlessCalls) {
-    test::FakeClock clock(0, 1);
-    test::TraceFile trace;
-    Randomizator r;
+TEST_F(Randomizing, IgnoredAndHarmlessCalls) {
+    clock.set(0, 1);
     // Never initialised: empty, and every operation is harmless.
     EXPECT_EQ(-1, r.try_next());
     EXPECT_EQ(0, r.get_nb_value());

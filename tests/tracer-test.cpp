@@ -40,6 +40,12 @@ std::string header(const char* name, const char* time = "06,14:03:27.125") {
     return h;
 }
 
+// Records written at a fixed moment: kSixth and 125 milliseconds.
+class TracerRecords : public ::testing::Test {
+protected:
+    test::FakeClock clock{kSixth, 125};
+};
+
 TEST(TracerHandles, MatchTheRegisteredTable) {
     EXPECT_EQ(193485963, Tracer::module_handle("abc"));
     const struct {
@@ -60,8 +66,7 @@ TEST(TracerHandles, MatchTheRegisteredTable) {
         Tracer::module_handle("\xe9"));
 }
 
-TEST(TracerRecords, WorkedExampleByteForByte) {
-    test::FakeClock clock(kSixth, 125);
+TEST_F(TracerRecords, WorkedExampleByteForByte) {
     test::TempDir dir;
     const std::string file = dir / "trace.txt";
     Tracer& tracer = Tracer::instance();
@@ -91,8 +96,7 @@ TEST(TracerRecords, WorkedExampleByteForByte) {
     EXPECT_EQ(header("Tracer", "06,14:03:27.940") + "all_module_level( 3 )", test::read_file(file));
 }
 
-TEST(TracerRecords, LevelsFilterPerModule) {
-    test::FakeClock clock(kSixth, 125);
+TEST_F(TracerRecords, LevelsFilterPerModule) {
     test::TraceFile trace;
     Tracer& tracer = Tracer::instance();
     tracer.all_module_level(2);
@@ -118,8 +122,7 @@ TEST(TracerRecords, LevelsFilterPerModule) {
 }
 
 // The modules' lines each at its level: written from that level on, not one level below.
-TEST(TracerRecords, ModuleLinesAppearFromTheirLevelOn) {
-    test::FakeClock clock(kSixth, 125);
+TEST_F(TracerRecords, ModuleLinesAppearFromTheirLevelOn) {
     test::TempDir dir;
     const std::string file = dir / "a.cfg", missing = dir / "missing.cfg";
     test::write_file(file, "key value\n");
@@ -180,15 +183,13 @@ TEST(TracerRecords, ModuleLinesAppearFromTheirLevelOn) {
     Tracer::instance().all_module_level(4);
 }
 
-TEST(TracerRecords, NameOfTwentyOneCharactersGetsNoPadding) {
-    test::FakeClock clock(kSixth, 125);
+TEST_F(TracerRecords, NameOfTwentyOneCharactersGetsNoPadding) {
     test::TraceFile trace;
     GW_TRACE(kLongName, 4, "text");
     EXPECT_TRUE(trace.contains("[AModuleNameOf21Chars_]text"));
 }
 
-TEST(TracerRecords, TildesJoinAndSplitLines) {
-    test::FakeClock clock(kSixth, 125);
+TEST_F(TracerRecords, TildesJoinAndSplitLines) {
     test::TraceFile trace;
     const std::string before = trace.text();
     GW_TRACE(kBitMap, 4, "get( p )");
@@ -205,8 +206,7 @@ TEST(TracerRecords, TildesJoinAndSplitLines) {
               trace.text());
 }
 
-TEST(TracerRecords, BannerEndsTheLineAndLeavesAnEmptyOne) {
-    test::FakeClock clock(kSixth, 125);
+TEST_F(TracerRecords, BannerEndsTheLineAndLeavesAnEmptyOne) {
     test::TraceFile trace;
     const std::string before = trace.text();
     GW_TRACE(kBitMap, 2, "~\n\n*** Glimmerwall / T.Orvald / build %s %s ***\n", "Dec  7 2026",
@@ -217,8 +217,7 @@ TEST(TracerRecords, BannerEndsTheLineAndLeavesAnEmptyOne) {
               trace.text());
 }
 
-TEST(TracerRecords, LongTextIsCutAt999Characters) {
-    test::FakeClock clock(kSixth, 125);
+TEST_F(TracerRecords, LongTextIsCutAt999Characters) {
     test::TraceFile trace;
     const std::size_t before = trace.text().size();
     const std::string text(5000, 'x');

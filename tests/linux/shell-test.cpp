@@ -29,11 +29,7 @@
 
 namespace {
 
-using desktop::kHeight;
-using desktop::kWidth;
-using desktop::Rgb;
-using desktop::Shot;
-using desktop::wait_until;
+using namespace desktop::names;
 
 std::vector<std::string> environment(const std::vector<std::string>& set) {
     return desktop::program_environment(set, GW_LSAN_SUPPRESSIONS);
@@ -101,6 +97,14 @@ public:
 private:
     test::TempDir dir_;
 };
+
+// Starts `show` without arguments and waits for its first picture; on failure, its trace and
+// output say why.
+::testing::AssertionResult started(Show& show) {
+    show.start();
+    if (show.wait_draws(1)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no picture drawn\n" << show.trace() << show.output();
+}
 
 class ShellShow : public ::testing::Test {
 protected:
@@ -259,8 +263,7 @@ TEST_F(ShellShow, SmallModeWindowSitsAtTheTopRight) {
     Show show;
     show.configure("small\ndelai 100000\n" + show.folder_setting());
     picture(show, "one.jpg");
-    show.start();
-    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(started(show));
     EXPECT_NE(std::string::npos, show.trace().find("set_window_manager ( 400x200 )"));
 
     Shot shot(tool, show.path("shot.png"));
@@ -279,15 +282,13 @@ TEST_F(ShellShow, UncoveredWindowShowsItsLastFrameAgain) {
     Show below;
     below.configure("delai 100000\n" + below.folder_setting());
     picture(below, "red.png");
-    below.start();
-    ASSERT_TRUE(below.wait_draws(1)) << below.trace() << below.output();
+    ASSERT_TRUE(started(below));
 
     // A small show on top of it, in blue, then gone.
     Show above;
     above.configure("small\ndelai 100000\n" + above.folder_setting());
     picture(above, "blue.png", 400, 200, 30, 60, 200);
-    above.start();
-    ASSERT_TRUE(above.wait_draws(1)) << above.trace() << above.output();
+    ASSERT_TRUE(started(above));
     ASSERT_TRUE(above.key("q"));
     ASSERT_EQ(0, above.exit_code());
 
@@ -319,8 +320,7 @@ TEST_F(ShellShow, ArrowsStepThroughTheHistorySystemKeysDoNotEnd) {
     Show show;
     show.configure("delai 100000\n" + show.folder_setting());
     for (const char* name : {"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"}) picture(show, name);
-    show.start();
-    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(started(show));
 
     ASSERT_EQ(3u, desktop::expect_history_steps(show).size());
 
@@ -366,12 +366,9 @@ TEST_F(ShellShow, DeleteTrashesAtTheFifthStepOrAtTheEnd) {
     Show show;
     show.configure("delai 100000\n" + show.folder_setting());
     for (int i = 0; i < 8; ++i) picture(show, "p" + std::to_string(i) + ".jpg");
-    show.start();
-    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(started(show));
 
-    ASSERT_TRUE(show.key("Delete"));
-    ASSERT_TRUE(show.wait_count("erase <", 1));
-    const std::string first = show.marked();
+    const std::string first = desktop::mark(show, 1);
     ASSERT_EQ(show.drawn().back(), first);
     for (int step = 1; step <= 4; ++step) {
         ASSERT_TRUE(show.step_key("Right"));
@@ -383,9 +380,7 @@ TEST_F(ShellShow, DeleteTrashesAtTheFifthStepOrAtTheEnd) {
 
     // Marked, then a key ends the show: the file goes at the end.
     ASSERT_TRUE(show.wait_draws(6));
-    ASSERT_TRUE(show.key("Delete"));
-    ASSERT_TRUE(show.wait_count("erase <", 2));
-    const std::string second = show.marked();
+    const std::string second = desktop::mark(show, 2);
     EXPECT_TRUE(test::exists(second));
     ASSERT_TRUE(show.key("x"));
     EXPECT_EQ(0, show.exit_code()) << show.output();
@@ -398,8 +393,7 @@ TEST_F(ShellShow, TerminationSignalEndsInOrderAndTrashesTheLinkNotItsTarget) {
     const std::string target = show.path("elsewhere.jpg");
     ASSERT_TRUE(pictures::write(target, 640, 480));
     ASSERT_EQ(0, symlink(target.c_str(), (show.pictures() + "/link.jpg").c_str()));
-    show.start();
-    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(started(show));
     ASSERT_TRUE(show.key("Delete"));
     ASSERT_TRUE(show.wait_count("erase <", 1));
 
@@ -419,8 +413,7 @@ TEST_F(ShellShow, MouseEndsBeyondFortyPixelsNotAtFortyNorOnAClick) {
     picture(show, "one.jpg");
     picture(show, "two.jpg");
     ASSERT_TRUE(tool({"xdotool", "mousemove", "500", "500"}));
-    show.start();
-    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(started(show));
 
     ASSERT_TRUE(tool({"xdotool", "mousemove", "540", "540"}));
     ASSERT_TRUE(show.wait_draws(show.draws() + 2));
@@ -488,8 +481,7 @@ TEST_F(ShellShow, BrokenPictureAndOddNameDoNotStopTheShow) {
 TEST_F(ShellShow, SamplesScreenshot) {
     Show show;
     show.configure("delai 100000\ndossier " GW_SAMPLES_FOLDER);
-    show.start();
-    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(started(show));
     for (int i = 0; i < 12 && show.drawn().back().find("hills") == std::string::npos; ++i)
         ASSERT_TRUE(show.step_key("Right") && show.wait_draws(i + 2));
     Shot shot(tool, show.path("screenshot.png"));
@@ -566,8 +558,7 @@ TEST_F(ShellShow, HeldRightThenEscapeEndsBeforeTheQueuedSteps) {
     show.configure("delai 100000\ncache 1\n" + show.folder_setting());
     for (int i = 0; i < 3; ++i)
         picture(show, "large" + std::to_string(i) + ".png", 4000, 3000, 60, 90, 200);
-    show.start();
-    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(started(show));
 
     constexpr int kPresses = 40;
     std::vector<std::string> argv = {"xdotool"};

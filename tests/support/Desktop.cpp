@@ -298,4 +298,12 @@ std::vector<std::string> expect_history_steps(const Program& show) {
     return drawn;
 }
 
+std::string mark(const Program& show, int n) {
+    if (!show.key("Delete") || !show.wait_count("erase <", n)) {
+        ADD_FAILURE() << "Delete did not bring mark " << n << "\n" << show.trace();
+        return {};
+    }
+    return show.marked();
+}
+
 } // namespace desktop

@@ -2,6 +2,8 @@
 // child processes, helper programs (xdotool, import), root-window screenshots, the trace file.
 #pragma once
 
+#include "TestSupport.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -45,13 +47,11 @@ int run(const std::vector<std::string>& argv, const std::vector<std::string>& en
         const std::string& output, int timeout_ms = 15000);
 
 // Xvfb, kWidth x kHeight x 24, on a display number that it chooses itself; stopped when this goes.
-class XServer {
+class XServer : private test::NoCopy {
 public:
     // Started with `env` as its environment; display() stays empty when it did not start.
     explicit XServer(const std::vector<std::string>& env);
     ~XServer();
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
     // ":N", or empty.
     const std::string& display() const { return display_; }
 
@@ -86,12 +86,10 @@ enum class Unlit { Black, BlackOrWhite };
 
 // A screenshot of the root window, taken by `tool` through import into the PNG `path` and read
 // back through FreeImage (which the caller has initialised).
-class Shot {
+class Shot : private test::NoCopy {
 public:
     Shot(const Tool& tool, const std::string& path);
     ~Shot();
-    Shot(const Shot&) = delete;
-    Shot& operator=(const Shot&) = delete;
     // Taken, read, and as large as the screen.
     bool ok() const;
     // The pixel at column x, row y from the top; only when ok().
@@ -111,12 +109,10 @@ void expect_window_at(const Shot& shot, int x, int y, int w, int h);
 
 // A program under test: its process, killed when still running as this goes, its trace file, read
 // afresh at each call, and its keys, sent through `tool` with xdotool.
-class Program {
+class Program : private test::NoCopy {
 public:
     explicit Program(Tool tool) : tool_(std::move(tool)) {}
     virtual ~Program() { end(); }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
 
     // The trace file as it stands, with plain "\n" line ends.
     virtual std::string trace() const = 0;
@@ -159,4 +155,17 @@ private:
 // none when the steps did not come.
 std::vector<std::string> expect_history_steps(const Program& show);
 
+// Delete, then a wait for the `n`th "erase <" record: the path marked, or empty (and a gtest
+// failure) when the key or the record did not come.
+std::string mark(const Program& show, int n);
+
 } // namespace desktop
+
+// The names the desktop tests spell without their namespace: `using namespace desktop::names;`.
+namespace desktop::names {
+using desktop::kHeight;
+using desktop::kWidth;
+using desktop::Rgb;
+using desktop::Shot;
+using desktop::wait_until;
+} // namespace desktop::names

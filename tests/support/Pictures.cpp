@@ -5,6 +5,7 @@
 #include <FreeImage.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -80,21 +81,11 @@ FIBITMAP* halves(int width, int height, bool left_right, Rgb first, Rgb second) 
 }
 
 FREE_IMAGE_FORMAT fif_of(Format format) {
-    switch (format) {
-    case Format::Jpeg:
-        return FIF_JPEG;
-    case Format::Png:
-        return FIF_PNG;
-    case Format::Bmp:
-        return FIF_BMP;
-    case Format::Gif:
-        return FIF_GIF;
-    case Format::Tiff:
-        return FIF_TIFF;
-    case Format::WebP:
-        return FIF_WEBP;
-    }
-    return FIF_UNKNOWN;
+    // In the order of Format's values.
+    static constexpr std::array<FREE_IMAGE_FORMAT, 6> kFifs = {FIF_JPEG, FIF_PNG,  FIF_BMP,
+                                                               FIF_GIF,  FIF_TIFF, FIF_WEBP};
+    const auto index = static_cast<std::size_t>(format);
+    return index < kFifs.size() ? kFifs[index] : FIF_UNKNOWN;
 }
 
 // Encodes a 24-bit bitmap in `format`; false when this FreeImage cannot write it.

@@ -6,13 +6,22 @@
 
 namespace test {
 
+// Base of the helpers that own a folder, a process or a setting until they go: never copied.
+class NoCopy {
+public:
+    NoCopy(const NoCopy&) = delete;
+    NoCopy& operator=(const NoCopy&) = delete;
+
+protected:
+    NoCopy() = default;
+    ~NoCopy() = default;
+};
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
+class TempDir : private test::NoCopy {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     // path() + "/" + relative
     std::string operator/(const std::string& relative) const;
@@ -47,12 +56,10 @@ int count(const std::string& text, const std::string& needle);
 
 // Points XDG_STATE_HOME at `dir`/state while it lives, so that a show started by the test
 // writes its own trace file there; reads that file back.
-class StateHome {
+class StateHome : private test::NoCopy {
 public:
     explicit StateHome(const TempDir& dir);
     ~StateHome();
-    StateHome(const StateHome&) = delete;
-    StateHome& operator=(const StateHome&) = delete;
     std::string trace() const;
     int count(const std::string& needle) const { return test::count(trace(), needle); }
     bool traced(const std::string& needle) const { return count(needle) > 0; }

@@ -22,12 +22,10 @@ std::vector<std::string> environment(const std::vector<std::string>& set);
 
 // The X server, the Wine prefix (made once: it takes seconds) with its server kept running,
 // and the folder that drive D: leads to.
-class Machine {
+class Machine : private test::NoCopy {
 public:
     Machine();
     ~Machine();
-    Machine(const Machine&) = delete;
-    Machine& operator=(const Machine&) = delete;
 
     bool ready() const { return ready_; }
     double prefix_seconds() const { return prefix_seconds_; }

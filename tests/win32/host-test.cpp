@@ -15,10 +15,7 @@
 
 namespace {
 
-using desktop::kHeight;
-using desktop::kWidth;
-using desktop::Rgb;
-using desktop::Shot;
+using namespace desktop::names;
 using wine::g_machine;
 using wine::Show;
 using wine::WineShow;

@@ -16,22 +16,30 @@
 
 namespace {
 
-using desktop::kHeight;
-using desktop::kWidth;
-using desktop::Rgb;
-using desktop::Shot;
-using desktop::wait_until;
+using namespace desktop::names;
 using wine::g_machine;
 using wine::shot_when;
 using wine::Show;
 using wine::WineShow;
 
+// FreeImage beside the program, the trace at level 4, a step every `delai` milliseconds
+// through the show's own picture folder.
+void traced_with_freeimage(Show& show, int delai) {
+    show.with_freeimage();
+    show.configure("trace 4\ndelai " + std::to_string(delai) + "\n" + show.folder_setting());
+}
+
+// one.bmp and two.bmp, 64 x 48.
+void two_small_pictures(Show& show) {
+    show.picture("one.bmp", 64, 48);
+    show.picture("two.bmp", 64, 48);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TEST_F(WineShow, CoversTheScreenPictureCentredOneToOneUnderItsCaption) {
     Show show;
-    show.with_freeimage();
-    show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+    traced_with_freeimage(show, 100000);
     const std::string file = show.picture("a-picture-with-a-long-enough-name.bmp", 999, 750);
     const auto begin = std::chrono::steady_clock::now();
     show.start({"/s"});
@@ -115,8 +123,7 @@ TEST_F(WineShow, SmallModeAtTheTopRightAndTraceOneHidesTheStartupLines) {
 
 TEST_F(WineShow, KeysActAsTheirTableSaysAndAnyOtherEndsTheShow) {
     Show show;
-    show.with_freeimage();
-    show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+    traced_with_freeimage(show, 100000);
     for (const char* name : {"p1.bmp", "p2.bmp", "p3.bmp", "p4.bmp"}) show.picture(name, 320, 240);
     show.start();
     ASSERT_TRUE(show.wait_draws(1)) << show.trace();
@@ -149,15 +156,12 @@ TEST_F(WineShow, KeysActAsTheirTableSaysAndAnyOtherEndsTheShow) {
 
 TEST_F(WineShow, MarkedFileGoesToTheRecycleBinAtTheFifthStepOrAtTheEnd) {
     Show show;
-    show.with_freeimage();
-    show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+    traced_with_freeimage(show, 100000);
     for (int i = 0; i < 8; ++i) show.picture("p" + std::to_string(i) + ".bmp", 64, 48);
     show.start();
     ASSERT_TRUE(show.wait_draws(1)) << show.trace();
 
-    ASSERT_TRUE(show.key("Delete"));
-    ASSERT_TRUE(show.wait_count("erase <", 1));
-    const std::string first = show.marked();
+    const std::string first = desktop::mark(show, 1);
     ASSERT_EQ(show.drawn().back(), first);
     for (int step = 1; step <= 4; ++step) {
         ASSERT_TRUE(show.step_key("Right"));
@@ -168,9 +172,7 @@ TEST_F(WineShow, MarkedFileGoesToTheRecycleBinAtTheFifthStepOrAtTheEnd) {
     EXPECT_TRUE(show.wait_count("<" + first + "> deleted", 1));
 
     ASSERT_TRUE(show.wait_draws(6));
-    ASSERT_TRUE(show.key("Delete"));
-    ASSERT_TRUE(show.wait_count("erase <", 2));
-    const std::string second = show.marked();
+    const std::string second = desktop::mark(show, 2);
     EXPECT_FALSE(show.recycled(second));
     ASSERT_TRUE(show.key("x"));
     EXPECT_EQ(0, show.exit_code());
@@ -179,10 +181,8 @@ TEST_F(WineShow, MarkedFileGoesToTheRecycleBinAtTheFifthStepOrAtTheEnd) {
 
 TEST_F(WineShow, MouseEndsTheShowBeyondFortyPixelsNotAtForty) {
     Show show;
-    show.with_freeimage();
-    show.configure("trace 4\ndelai 100\n" + show.folder_setting());
-    show.picture("one.bmp", 64, 48);
-    show.picture("two.bmp", 64, 48);
+    traced_with_freeimage(show, 100);
+    two_small_pictures(show);
     ASSERT_TRUE(pointer(500, 500));
     show.start();
     ASSERT_TRUE(show.wait_draws(1)) << show.trace();
@@ -270,8 +270,7 @@ private:
 
 TEST_F(WineShow, DevicesAndNamesWithATrailingDotOrSpaceAreNeverShown) {
     Show show;
-    show.with_freeimage();
-    show.configure("trace 4\ndelai 20\n" + show.folder_setting());
+    traced_with_freeimage(show, 20);
     const std::vector<std::string> shown = {show.picture("red.bmp", 64, 48, 200, 0, 0),
                                             show.picture("blue.bmp", 64, 48, 0, 0, 200)};
     // The devices would be opened and read (the serial port waits for ever); the altered names
@@ -293,8 +292,7 @@ TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
     {
         // Where Wine finds no trash, the shell would delete for good: the file is kept.
         CustomShow show;
-        show.with_freeimage();
-        show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+        traced_with_freeimage(show, 100000);
         const std::string kept = show.picture("kept.bmp", 64, 48);
         show.start_as({"wine", show.dos_path("Glimmerwall.scr")},
                       {"XDG_DATA_HOME=" + show.unix_path("no-such-folder")});
@@ -312,8 +310,7 @@ TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
         // The shell reports success for a file that it could not move: it stays, is traced as
         // failed, and is tried again at the end.
         Show show;
-        show.with_freeimage();
-        show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+        traced_with_freeimage(show, 100000);
         const std::string stuck = show.picture("stuck.bmp", 64, 48);
         const Unremovable lock(show.unix_path("pictures/stuck.bmp"));
         if (!lock.ok()) GTEST_SKIP() << "no immutable flag here (chattr +i)";
@@ -408,15 +405,11 @@ TEST_F(WineShow, AHeldArrowGivesWayToAQueuedEscapeOrMouseMove) {
 
 TEST_F(WineShow, EndOfTheSessionSendsTheMarkedFileToTheRecycleBin) {
     Show show;
-    show.with_freeimage();
-    show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
-    show.picture("one.bmp", 64, 48);
-    show.picture("two.bmp", 64, 48);
+    traced_with_freeimage(show, 100000);
+    two_small_pictures(show);
     show.start();
     ASSERT_TRUE(show.wait_draws(1)) << show.trace();
-    ASSERT_TRUE(show.key("Delete"));
-    ASSERT_TRUE(show.wait_count("erase <", 1));
-    const std::string marked = show.marked();
+    const std::string marked = desktop::mark(show, 1);
     ASSERT_FALSE(show.recycled(marked));
     // Wine's log-off: every window is asked, told, and its process ended.
     EXPECT_EQ(0, g_machine->run({"wineboot", "--end-session"}, 30000));
