@@ -6,11 +6,14 @@
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 xvfb_pid=""
 
-# A 1920 x 1080 X server on the first free display from :90, black root window; sets DISPLAY.
+# An X server of WIDTHxHEIGHT (1920x1080 when not given) on the first free display from :90,
+# black root window; sets DISPLAY.
+#   start_xvfb [WIDTHxHEIGHT]
 start_xvfb() {
+  local size=${1:-1920x1080}
   local n=90
   while [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1920x1080x24 -br -nolisten tcp -noreset >/dev/null 2>&1 &
+  Xvfb ":$n" -screen 0 "${size}x24" -br -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb_pid=$!
   export DISPLAY=":$n"
   local i

@@ -311,6 +311,18 @@ BENCHMARK(BM_FirstPictureNextImage)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
 
+// `saver` reads `config` and draws on `display`, a screen of the benchmarks' size; false
+// (the benchmark told why) when the configuration cannot be read.
+bool start_show(benchmark::State& state, const std::string& config, RecordingDisplay& display,
+                ScreenSaver& saver) {
+    if (!saver.read_config(config.c_str())) {
+        state.SkipWithError("configuration not read");
+        return false;
+    }
+    saver.set_window_manager(&display, kScreenWidth, kScreenHeight);
+    return true;
+}
+
 // The whole first step of the controller, configuration read beforehand: from next to the
 // picture handed to the display.
 void BM_FirstPictureScreenSaver(benchmark::State& state) {
@@ -323,11 +335,7 @@ void BM_FirstPictureScreenSaver(benchmark::State& state) {
     for (auto _ : state) {
         RecordingDisplay display;
         ScreenSaver saver;
-        if (!saver.read_config(config.c_str())) {
-            state.SkipWithError("configuration not read");
-            return;
-        }
-        saver.set_window_manager(&display, kScreenWidth, kScreenHeight);
+        if (!start_show(state, config, display, saver)) return;
         const auto start = Clock::now();
         saver.next(false);
         state.SetIterationTime(seconds_since(start));
@@ -433,11 +441,7 @@ void BM_StepAmongEmptyFiles(benchmark::State& state) {
     for (auto _ : state) {
         RecordingDisplay display;
         ScreenSaver saver;
-        if (!saver.read_config(config.c_str())) {
-            state.SkipWithError("configuration not read");
-            return;
-        }
-        saver.set_window_manager(&display, kScreenWidth, kScreenHeight);
+        if (!start_show(state, config, display, saver)) return;
         double slowest = 0.0;
         for (int i = 0; i < kSteps; ++i) {
             const auto start = Clock::now();
@@ -484,11 +488,7 @@ void BM_ShowMemory(benchmark::State& state) {
         const double rss_before = status_mib("VmRSS");
         RecordingDisplay display;
         ScreenSaver saver;
-        if (!saver.read_config(config.c_str())) {
-            state.SkipWithError("configuration not read");
-            return;
-        }
-        saver.set_window_manager(&display, kScreenWidth, kScreenHeight);
+        if (!start_show(state, config, display, saver)) return;
         double rss_full = 0.0;
         double rss_low = 1e30;
         double rss_high = 0.0;

@@ -22,13 +22,7 @@ for ((i = 0; i < n; i++)); do
   make_photo 1600 1200 "$((i + 1))" "$work/photos/p$(printf %02d "$i").jpg"
 done
 
-# An X server of the asked size (common.sh's start_xvfb is fixed at 1920 x 1080).
-d=95
-while [[ -e /tmp/.X$d-lock || -e /tmp/.X11-unix/X$d ]]; do d=$((d + 1)); done
-Xvfb ":$d" -screen 0 "${width}x${height}x24" -br -nolisten tcp -noreset >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$d"
-for ((i = 0; i < 100; i++)); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+start_xvfb "${width}x${height}"
 
 configure_ours "path $work/photos" "delai 0"
 shown_count() {
