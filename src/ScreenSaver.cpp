@@ -198,6 +198,11 @@ bool ScreenSaver::index_complete() const { return d_->file_manager.indexComplete
 
 bool ScreenSaver::next_due(std::int32_t& due_ms) const {
     if (d_->paused) return false;
+    // As in next: the first step is due at once, whatever the delay.
+    if (d_->step_count == 0) {
+        due_ms = elapsed_ms();
+        return true;
+    }
     // A delay below 0 is due as soon as one of 0: the wrapping sum then never lands far ahead.
     const std::int32_t delay = d_->delay > 0 ? d_->delay : 0;
     due_ms = static_cast<std::int32_t>(static_cast<std::uint32_t>(d_->last_step_time) +

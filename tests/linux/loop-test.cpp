@@ -127,6 +127,13 @@ TEST_F(LoopPlan, StepsComeAtTheSameTicksWithTheSleepingLoop) {
             EXPECT_LT(sleeping.timer_calls * 5, ticking.timer_calls) << settings;
         }
     }
+    // No folder at all: the index is complete before the first step, which is due at once
+    // (the no-image screen) however long the delay.
+    const std::string empty = dir / "empty.cfg";
+    test::write_file(empty, "delai 2000000000\n");
+    const LoopRun sleeping = simulate(empty, {}, 1000, true);
+    ASSERT_EQ(1u, sleeping.steps.size());
+    EXPECT_EQ("0 ", sleeping.steps[0]);
 }
 
 } // namespace
