@@ -360,6 +360,20 @@ bool BitMap::load_file(const char* name) {
     return true;
 }
 
+bool BitMap::allocate(std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0) return false;
+    Dib picture(FreeImage_Allocate(width, height, 24));
+    if (!picture) return false;
+    picture_ = std::move(picture);
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+std::uint8_t* BitMap::writable_bits() {
+    return picture_ ? FreeImage_GetBits(picture_.get()) : nullptr;
+}
+
 const std::uint8_t* BitMap::bits() const {
     return picture_ ? FreeImage_GetBits(picture_.get()) : nullptr;
 }

@@ -25,6 +25,12 @@ public:
     // Decodes and fits the file; false (object unchanged) when it cannot be shown.
     bool load(const std::string& path);
 
+    // Makes an empty width x height picture whose pixels the caller fills through
+    // writable_bits() (a picture decoded elsewhere); false (object unchanged) when the size is
+    // not positive or the memory cannot be had.
+    bool allocate(std::int32_t width, std::int32_t height);
+    std::uint8_t* writable_bits();
+
     // Size of the fitted picture in pixels, valid after a successful load.
     std::int32_t width() const { return width_; }
     std::int32_t height() const { return height_; }

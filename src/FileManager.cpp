@@ -3,6 +3,7 @@
 #include "Ascii.h"
 #include "BitMap.h"
 #include "DirectoryScanner.h"
+#include "ScopedValue.h"
 #include "Tracer.h"
 
 #include <climits>
@@ -145,28 +146,89 @@ const std::string* FileManager::excluded(const std::string& path) const {
     return nullptr;
 }
 
-BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::string& path) {
-    // What Delete marks must be what is on screen, not what a file number names later.
-    shown_path_.clear();
-    ++step_;
-    if (randomizator_.get_nb_value() == 0) {
-        GW_TRACE(kModule, 2, "nextImage : not any valid image !");
-        return nullptr;
-    }
-    for (int failures = 0; failures < kFailureLimit; ++failures) {
-        if (history_.next()) return replay(width, height, path);
-        const std::int32_t candidate = draw(path);
-        if (candidate < 0) return nullptr;
-        if (BitMap* bitmap = try_candidate(candidate, width, height, path)) return bitmap;
-    }
-    GW_TRACE(kModule, 0, "nextImage : too much failure => exit");
-    return nullptr;
+void FileManager::setDecoder(Decoder* decoder) {
+    forget(ahead_);
+    forget(replay_);
+    decoder_ = decoder ? decoder : &inline_decoder_;
 }
 
-BitMap* FileManager::replay(std::int32_t width, std::int32_t height, std::string& path) {
-    // A file gone since it was shown ends this step: going forward means that very file.
-    path = path_at(history_.current());
-    return path.empty() ? nullptr : show(width, height, path);
+BitMap* FileManager::nextImage(std::int32_t width, std::int32_t height, std::string& path) {
+    BitMap* bitmap = nullptr;
+    return beginImage(width, height, path, bitmap) == Step::shown ? bitmap : nullptr;
+}
+
+FileManager::Step FileManager::beginImage(std::int32_t width, std::int32_t height,
+                                          std::string& path, BitMap*& bitmap) {
+    ++step_;
+    failures_ = 0;
+    bitmap = nullptr;
+    replaying_ = false;
+    forget(replay_);
+    if (randomizator_.get_nb_value() == 0) {
+        GW_TRACE(kModule, 2, "nextImage : not any valid image !");
+        shown_path_.clear();
+        return Step::none;
+    }
+    if (history_.next()) {
+        // A file gone since it was shown ends this step: going forward means that very file.
+        replaying_ = true;
+        const std::string replayed = path_at(history_.current());
+        if (replayed.empty()) {
+            shown_path_.clear();
+            return Step::none;
+        }
+        ask(replay_, -1, replayed, width, height);
+    }
+    return advance(width, height, path, bitmap);
+}
+
+FileManager::Step FileManager::continueImage(std::int32_t width, std::int32_t height,
+                                             std::string& path, BitMap*& bitmap) {
+    bitmap = nullptr;
+    return advance(width, height, path, bitmap);
+}
+
+void FileManager::prepareNext(std::int32_t width, std::int32_t height) {
+    // Decoding ahead in this process would only move the wait, and the history's replays are
+    // taken from the cache.
+    if (!decoder_->decodes_ahead() || !history_.at_end() || randomizator_.get_nb_value() == 0)
+        return;
+    if (ahead_.active && (ahead_.width != width || ahead_.height != height)) forget(ahead_);
+    failures_ = 0;
+    if (!ahead_.active) draw_ahead(width, height);
+}
+
+FileManager::Step FileManager::advance(std::int32_t width, std::int32_t height, std::string& path,
+                                       BitMap*& bitmap) {
+    // What Delete marks must be what is on screen: the picture shown last stays the one on
+    // screen while this step waits, and only a step that ends says what replaces it.
+    while (failures_ < kFailureLimit) {
+        Coming& coming = replaying_ ? replay_ : ahead_;
+        if (!replaying_) {
+            // A picture decoded ahead for another window size is asked for again.
+            if (coming.active && (coming.width != width || coming.height != height)) forget(coming);
+            if (!coming.active && !draw_ahead(width, height)) break;
+        }
+        // accept asks again for a picture whose file changed or that left the cache: twice
+        // at most, then the file counts as not displayable.
+        for (int asked = 0;; ++asked) {
+            if (!settle(coming)) return Step::waiting;
+            if (coming.failed || asked == 2) break;
+            if (accept(coming, path, bitmap)) return Step::shown;
+        }
+        if (replaying_) {
+            forget(coming);
+            shown_path_.clear();
+            return Step::none;
+        }
+        GW_TRACE(kModule, 3, "nextImage : <%s> not displayabe", coming.path.c_str());
+        randomizator_.set_result(false);
+        forget(coming);
+        ++failures_;
+    }
+    shown_path_.clear();
+    if (failures_ >= kFailureLimit) GW_TRACE(kModule, 0, "nextImage : too much failure => exit");
+    return Step::none;
 }
 
 std::int32_t FileManager::draw(std::string& path) {
@@ -179,62 +241,136 @@ std::int32_t FileManager::draw(std::string& path) {
     }
 }
 
-BitMap* FileManager::try_candidate(std::int32_t candidate, std::int32_t width, std::int32_t height,
-                                   const std::string& path) {
-    if (const std::string* pattern = excluded(path)) {
-        GW_TRACE(kModule, 3, "nextImage : <%s> excluded beacause it contains <%s>", path.c_str(),
-                 pattern->c_str());
-    } else if (BitMap* bitmap = show(width, height, path)) {
-        randomizator_.set_result(true);
-        history_.add(candidate);
-        return bitmap;
-    } else {
-        GW_TRACE(kModule, 3, "nextImage : <%s> not displayabe", path.c_str());
+bool FileManager::draw_ahead(std::int32_t width, std::int32_t height) {
+    while (failures_ < kFailureLimit) {
+        std::string path;
+        const std::int32_t candidate = draw(path);
+        if (candidate < 0) return false;
+        if (const std::string* pattern = excluded(path)) {
+            GW_TRACE(kModule, 3, "nextImage : <%s> excluded beacause it contains <%s>",
+                     path.c_str(), pattern->c_str());
+            randomizator_.set_result(false);
+            ++failures_;
+            continue;
+        }
+        ask(ahead_, candidate, path, width, height);
+        return true;
     }
-    randomizator_.set_result(false);
-    return nullptr;
+    return false;
 }
 
-BitMap* FileManager::show(std::int32_t width, std::int32_t height, const std::string& path) {
-    BitMap* bitmap = nullptr;
-    platform::FileId id;
-    if (!loadImage(width, height, path, bitmap, id)) return nullptr;
-    shown_path_ = path;
-    shown_id_ = id;
-    return bitmap;
+void FileManager::ask(Coming& coming, std::int32_t candidate, const std::string& path,
+                      std::int32_t width, std::int32_t height) {
+    forget(coming);
+    coming.active = true;
+    coming.candidate = candidate;
+    coming.path = path;
+    coming.width = width;
+    coming.height = height;
+    // The picture is what the path leads to; Delete acts on the entry itself (a link stays a
+    // link), so both identities are read. An empty file holds no picture: not even its first
+    // bytes are worth reading.
+    std::string why;
+    if (platform::file_identity(path, true, coming.content, why) != platform::Lookup::found ||
+        platform::file_identity(path, false, coming.id, why) != platform::Lookup::found ||
+        coming.content.size == 0) {
+        coming.failed = true;
+        return;
+    }
+    // The picture on screen stays where it is while the step waits, even when its file has
+    // changed: the cache would destroy it on a look-up of the new identity.
+    const bool on_screen_changed =
+        decoder_->decodes_ahead() && path == shown_path_ && coming.content != shown_content_;
+    if (!on_screen_changed && cache_.get(path, coming.content)) {
+        coming.cached = true;
+        return;
+    }
+    if (!decoder_->decodes_ahead()) {
+        // Both have been drawn by now: the picture the cache refused last time, and those the
+        // cache would let go of only once this decode is added.
+        uncached_.reset();
+        cache_.make_room(frame_bytes(width, height));
+    }
+    coming.ticket = decoder_->request(path, width, height);
+    coming.decoding = true;
+}
+
+bool FileManager::settle(Coming& coming) {
+    if (!coming.decoding) return true;
+    if (!decoder_->collect(coming.ticket, coming.picture)) return false;
+    coming.decoding = false;
+    if (!coming.picture) {
+        coming.failed = true;
+        return true;
+    }
+    // Replaced while it was decoded: what was decoded may be either file.
+    platform::FileId after;
+    std::string why;
+    if (platform::file_identity(coming.path, true, after, why) != platform::Lookup::found ||
+        after != coming.content) {
+        GW_TRACE(kModule, 3, "loadImage : <%s> changed while it was decoded", coming.path.c_str());
+        coming.picture.reset();
+        coming.failed = true;
+    }
+    return true;
+}
+
+void FileManager::forget(Coming& coming) {
+    if (coming.decoding) decoder_->drop(coming.ticket);
+    coming = Coming();
+}
+
+BitMap* FileManager::take(Coming& coming) {
+    if (coming.cached) return cache_.get(coming.path, coming.content);
+    // The picture on screen until now is replaced: the one the cache refused can go.
+    uncached_.reset();
+    BitMap* taken = coming.picture.get();
+    if (!cache_.add(coming.path, coming.picture, coming.content))
+        uncached_ = std::move(coming.picture);
+    return taken;
+}
+
+bool FileManager::accept(Coming& coming, std::string& path, BitMap*& bitmap) {
+    // A picture decoded ahead may have waited a while: the file it was made from must still
+    // be there as it was.
+    platform::FileId now;
+    std::string why;
+    if (decoder_->decodes_ahead() &&
+        (platform::file_identity(coming.path, true, now, why) != platform::Lookup::found ||
+         now != coming.content)) {
+        ask(coming, coming.candidate, coming.path, coming.width, coming.height);
+        return false;
+    }
+    BitMap* shown = take(coming);
+    if (!shown) {
+        // Pushed out of the cache since it was asked for.
+        ask(coming, coming.candidate, coming.path, coming.width, coming.height);
+        return false;
+    }
+    if (coming.candidate >= 0) {
+        randomizator_.set_result(true);
+        history_.add(coming.candidate);
+    }
+    shown_path_ = coming.path;
+    shown_id_ = coming.id;
+    shown_content_ = coming.content;
+    path = coming.path;
+    bitmap = shown;
+    coming = Coming();
+    return true;
 }
 
 bool FileManager::loadImage(std::int32_t width, std::int32_t height, const std::string& path,
                             BitMap*& bitmap, platform::FileId& id) {
-    // The picture is what the path leads to; Delete acts on the entry itself (a link stays a
-    // link), so both identities are read.
-    platform::FileId content;
-    std::string why;
-    if (platform::file_identity(path, true, content, why) != platform::Lookup::found ||
-        platform::file_identity(path, false, id, why) != platform::Lookup::found)
-        return false;
-    // An empty file holds no picture: not even its first bytes are worth reading.
-    if (content.size == 0) return false;
-    if (BitMap* cached = cache_.get(path, content)) {
-        bitmap = cached;
-        return true;
-    }
-    // Both have been drawn by now: the picture the cache refused last time, and those the
-    // cache would let go of only once this decode is added.
-    uncached_.reset();
-    cache_.make_room(frame_bytes(width, height));
-    auto loaded = std::make_unique<BitMap>();
-    loaded->set_window_size(width, height);
-    if (!loaded->load(path)) return false;
-    // Replaced while it was decoded: what was decoded may be either file.
-    platform::FileId after;
-    if (platform::file_identity(path, true, after, why) != platform::Lookup::found ||
-        after != content) {
-        GW_TRACE(kModule, 3, "loadImage : <%s> changed while it was decoded", path.c_str());
-        return false;
-    }
-    bitmap = loaded.get();
-    if (!cache_.add(path, loaded, content)) uncached_ = std::move(loaded);
+    // Asked for at once, so decoded here whatever decodes the show's steps.
+    const ScopedValue<Decoder*> here(decoder_, &inline_decoder_);
+    Coming coming;
+    ask(coming, -1, path, width, height);
+    settle(coming);
+    BitMap* taken = coming.failed ? nullptr : take(coming);
+    if (!taken) return false;
+    bitmap = taken;
+    id = coming.id;
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Chooses the next picture: file index, permutation, exclusions, cache and history.
 #pragma once
 
+#include "Decoder.h"
 #include "DirectoryScanner.h"
 #include "History.h"
 #include "ImageCache.h"
@@ -39,8 +40,24 @@ public:
     // Byte budget of the cache in MiB, 0 for none; false (budget unchanged) when negative.
     bool setCacheMegabytes(std::int32_t megabytes);
 
-    // The next picture fitted to width x height, or null; fills `path` with its full path.
-    // The bitmap is owned by the file manager (its cache), valid until the next call.
+    // Where pictures are decoded; not owned, and it must outlive every later call. Without
+    // one, they are decoded in this process.
+    void setDecoder(Decoder* decoder);
+
+    // How a step towards the next picture stands.
+    enum class Step { shown, none, waiting };
+    // Begins the step to the next picture fitted to width x height: `shown` with it in
+    // `bitmap` and its full path in `path`, `none` when there is none to show, `waiting`
+    // while its decode runs (then continueImage, once the decoder has news). The bitmap is
+    // owned by the file manager, valid until the next step shows another.
+    Step beginImage(std::int32_t width, std::int32_t height, std::string& path, BitMap*& bitmap);
+    // Carries on the step that waited; the same outcomes.
+    Step continueImage(std::int32_t width, std::int32_t height, std::string& path, BitMap*& bitmap);
+    // Asks for the picture of the step after this one, when the decoder works beside the show.
+    void prepareNext(std::int32_t width, std::int32_t height);
+    // The next picture fitted to width x height, or null, in one call; fills `path` with its
+    // full path. Only a decoder in this process answers at once: with one beside the show, a
+    // step still waiting gives null.
     BitMap* nextImage(std::int32_t width, std::int32_t height, std::string& path);
     // The picture of `path` from the cache or freshly decoded; ownership as for nextImage.
     // `id` receives the identity of the file itself (a link not followed) as it was shown.
@@ -75,17 +92,41 @@ private:
     };
     // The first exclusion pattern that `path` contains; null when none does.
     const std::string* excluded(const std::string& path) const;
-    // The picture of the file the history steps forward to; null when it cannot be shown.
-    BitMap* replay(std::int32_t width, std::int32_t height, std::string& path);
+    // A picture on its way to the screen: a drawn file number (or a replay) and its decode.
+    struct Coming {
+        bool active = false;
+        std::int32_t candidate = -1; // the permutation's number; -1 for a replay
+        std::string path;
+        platform::FileId content; // what the path led to when it was asked for
+        platform::FileId id;      // the entry itself, as Delete will find it
+        std::int32_t width = 0;   // the size it is fitted to
+        std::int32_t height = 0;
+        bool failed = false;   // it cannot be shown
+        bool cached = false;   // the cache held it when asked for
+        bool decoding = false; // `ticket` is out
+        Decoder::Ticket ticket = 0;
+        std::unique_ptr<BitMap> picture;
+    };
     // The permutation's next number that names a file, its path in `path`; -1 when the
     // permutation has none left.
     std::int32_t draw(std::string& path);
-    // The picture of a drawn file, which then joins the history; null, and the draw counted
-    // as failed, when it is excluded or cannot be shown.
-    BitMap* try_candidate(std::int32_t candidate, std::int32_t width, std::int32_t height,
-                          const std::string& path);
-    // The picture of `path`, remembered as the one on screen; null when it cannot be shown.
-    BitMap* show(std::int32_t width, std::int32_t height, const std::string& path);
+    // Draws the next file that is not excluded into ahead_ and asks for its picture; false
+    // when there is none, or after too many failures in this step.
+    bool draw_ahead(std::int32_t width, std::int32_t height);
+    // Starts `coming` on `path`: the cache's picture, or a decode.
+    void ask(Coming& coming, std::int32_t candidate, const std::string& path, std::int32_t width,
+             std::int32_t height);
+    // Takes in a finished decode; false while it is still out.
+    bool settle(Coming& coming);
+    // Forgets `coming`, with its decode.
+    void forget(Coming& coming);
+    // The step's work on the picture it stands on (a replay or ahead_).
+    Step advance(std::int32_t width, std::int32_t height, std::string& path, BitMap*& bitmap);
+    // The settled picture of `coming`, held by the cache (or beside it when the cache will
+    // not take it); null when the cache has let it go meanwhile.
+    BitMap* take(Coming& coming);
+    // Puts the settled picture of `coming` on screen; false when it has to be decoded again.
+    bool accept(Coming& coming, std::string& path, BitMap*& bitmap);
     std::string path_at(std::int32_t index);
     const Listing& listing_of(const std::string& folder);
 
@@ -98,8 +139,15 @@ private:
     ImageCache cache_;
     std::set<platform::FolderId> seen_folders_;
     std::unique_ptr<BitMap> uncached_; // a picture the cache did not take
+    InlineDecoder inline_decoder_;
+    Decoder* decoder_ = &inline_decoder_;
+    Coming ahead_;           // the permutation's next file
+    Coming replay_;          // the file the history steps forward to
+    bool replaying_ = false; // the step under way is a replay
+    int failures_ = 0;       // of the step under way
     std::string shown_path_;
     platform::FileId shown_id_;
+    platform::FileId shown_content_;
     Listing listing_;
     std::uint32_t step_ = 0; // counts nextImage and pathFromIndex calls
 };

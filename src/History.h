@@ -13,6 +13,8 @@ public:
     void add(std::int32_t value);
     bool prev();
     bool next();
+    // True when the cursor stands on the latest entry: next() would fail.
+    bool at_end() const { return back_ == 0; }
     // The value under the cursor; kNoEntry when that slot was never written.
     std::int32_t current();
 

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -79,6 +81,55 @@ std::string trace_file_path();
 
 // Milliseconds on a clock that only moves forwards (not the wall clock), from any origin.
 std::int64_t monotonic_ms();
+
+// How a child process ended.
+struct ChildEnd {
+    bool signalled = false; // ended by a signal (POSIX) or terminated (Windows)
+    int code = 0;           // that signal's number, else the exit code
+};
+
+// A copy of this program run with other arguments, spoken to through its standard input and
+// output, never outliving this process. Not copied; destroying it ends the child.
+class Child {
+public:
+    Child();
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // Starts `program` with `arguments`, its memory held to `memory_bytes` (0: no limit);
+    // false when it cannot be started.
+    bool start(const std::string& program, const std::vector<std::string>& arguments,
+               std::uint64_t memory_bytes);
+    bool running() const;
+    // Writes all of `bytes` to the child's input; false when the child is gone.
+    bool send(const void* bytes, std::size_t size);
+    // Reads what the child wrote, without waiting: the count read, 0 when nothing is there,
+    // -1 once its output is closed (it ended).
+    long receive(void* buffer, std::size_t size);
+    // A descriptor that polls readable when output arrives; -1 where the platform has none
+    // (the caller then calls receive on each timer tick).
+    int descriptor() const;
+    // Ends the child at once (if it still runs) and waits for it; `how` says how it ended.
+    void stop(ChildEnd& how);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The path of this program's executable, `argument0` when the system will not say.
+std::string executable_path(const std::string& argument0);
+
+// In a child, takes over the channel to its parent (the standard input and output) and points
+// the standard output elsewhere, so that nothing a library prints can garble it. Then reads
+// exactly `size` bytes (false at the end or on an error) and writes them all.
+void take_parent_channel();
+bool read_from_parent(void* buffer, std::size_t size);
+bool write_to_parent(const void* bytes, std::size_t size);
+// Limits a decode worker to what decoding needs, where the platform can (no new privileges,
+// no core file); called by the worker itself before its first decode.
+void restrict_worker();
 
 // Text in UTF-8 turned into the narrow encoding that file names and the trace use here.
 std::string narrow_from_utf8(const std::string& utf8);

@@ -2,6 +2,7 @@
 
 #include "BitMap.h"
 #include "Configurator.h"
+#include "Decoder.h"
 #include "FileManager.h"
 #include "Platform.h"
 #include "ScopedValue.h"
@@ -69,7 +70,36 @@ public:
     // What the last step showed; the file manager keeps the picture until its next decode.
     BitMap* shown_image = nullptr;
     std::string shown_caption;
+    // A step waits for its picture.
+    bool waiting = false;
+
+    // Ends the step that the file manager's `step` answered, unless it waits.
+    void end_step(FileManager::Step step, BitMap* image, const std::string& path, std::int32_t now);
 };
+
+void ScreenSaver::PrivateScreenSaver::end_step(FileManager::Step step, BitMap* image,
+                                               const std::string& path, std::int32_t now) {
+    if (step == FileManager::Step::waiting) {
+        waiting = true;
+        return;
+    }
+    const bool waited = waiting;
+    waiting = false;
+    shown_image = step == FileManager::Step::shown ? image : nullptr;
+    if (!shown_image)
+        shown_caption.clear();
+    else if (paused)
+        shown_caption = path + "   pause";
+    else
+        shown_caption = path;
+    if (display) display->draw_bitmap(shown_image, shown_caption);
+
+    // A picture that had to be waited for still gets its whole delay on screen.
+    last_step_time = waited ? elapsed_ms() : now;
+    suppressor.suppress();
+    if (step_count < INT32_MAX) ++step_count;
+    file_manager.prepareNext(screen_width, screen_height);
+}
 
 ScreenSaver::ScreenSaver() : d_(std::make_unique<PrivateScreenSaver>()) {}
 
@@ -137,6 +167,15 @@ void ScreenSaver::next(bool forced) {
     for (int i = 0; i < index_steps; ++i) d.file_manager.constructPath();
 
     const std::int32_t now = elapsed_ms();
+    if (d.waiting) {
+        // Right while the picture is decoded: that picture comes as soon as it is ready.
+        std::string path;
+        BitMap* image = nullptr;
+        const FileManager::Step step =
+            d.file_manager.continueImage(d.screen_width, d.screen_height, path, image);
+        d.end_step(step, image, path, now);
+        return;
+    }
     // The first step is due at once whatever the delay, also one longer than the distance
     // from last_step_time's start value to the clock's origin.
     if (!forced &&
@@ -146,20 +185,27 @@ void ScreenSaver::next(bool forced) {
     GW_TRACE(kModule, 4, "--------------------------------------------");
     GW_TRACE(kModule, 4, "next( %sforced ) [%d:%dms]", forced ? "" : "not ", d.step_count, now);
 
-    std::string caption;
-    d.shown_image = d.file_manager.nextImage(d.screen_width, d.screen_height, caption);
-    if (!d.shown_image)
-        d.shown_caption.clear();
-    else if (d.paused)
-        d.shown_caption = caption + "   pause";
-    else
-        d.shown_caption = caption;
-    if (d.display) d.display->draw_bitmap(d.shown_image, d.shown_caption);
-
-    d.last_step_time = now;
-    d.suppressor.suppress();
-    if (d.step_count < INT32_MAX) ++d.step_count;
+    std::string path;
+    BitMap* image = nullptr;
+    const FileManager::Step step =
+        d.file_manager.beginImage(d.screen_width, d.screen_height, path, image);
+    d.end_step(step, image, path, now);
 }
+
+void ScreenSaver::set_decoder(Decoder* decoder) { d_->file_manager.setDecoder(decoder); }
+
+void ScreenSaver::on_decoded() {
+    PrivateScreenSaver& d = *d_;
+    if (!d.waiting || d.running) return;
+    const ScopedValue<bool> running(d.running, true);
+    std::string path;
+    BitMap* image = nullptr;
+    const FileManager::Step step =
+        d.file_manager.continueImage(d.screen_width, d.screen_height, path, image);
+    d.end_step(step, image, path, elapsed_ms());
+}
+
+bool ScreenSaver::waiting() const { return d_->waiting; }
 
 void ScreenSaver::redraw() {
     if (d_->display && d_->step_count > 0)
@@ -168,10 +214,13 @@ void ScreenSaver::redraw() {
 
 void ScreenSaver::prev() {
     GW_TRACE(kModule, 3, "prev");
+    // The step that waited is given up: the one that follows goes back in the history.
+    d_->waiting = false;
     d_->file_manager.rewindToPrevious();
 }
 
 void ScreenSaver::toggle_pause() {
+    d_->waiting = false;
     d_->paused = !d_->paused;
     if (d_->paused) d_->file_manager.rewindToCurrent();
     GW_TRACE(kModule, 3, "toggle_pause : now %spaused", d_->paused ? "" : "not ");

@@ -6,6 +6,7 @@
 #include <string>
 
 class BitMap;
+class Decoder;
 
 class ScreenSaver {
 public:
@@ -32,8 +33,17 @@ public:
     bool is_small() const;
     // `display` is not owned and must outlive every later call but the destructor.
     void set_window_manager(SystemWrapper* display, std::int32_t width, std::int32_t height);
-    // One step of the show; the timer's steps are not forced and wait for the delay.
+    // Where the pictures are decoded (not owned; outlives every later call but the
+    // destructor); without one, in this process.
+    void set_decoder(Decoder* decoder);
+    // One step of the show; the timer's steps are not forced and wait for the delay. A step
+    // whose picture is still being decoded waits for it, and the picture on screen stays
+    // the one that keys act on.
     void next(bool forced);
+    // The decoder has news: a step waiting for its picture carries on.
+    void on_decoded();
+    // True while a step waits for its picture.
+    bool waiting() const;
     // Draws the last step's picture (or no-image screen) again, caption included, for a
     // window that lost its pixels; nothing before the first step.
     void redraw();

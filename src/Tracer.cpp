@@ -54,6 +54,7 @@ struct Tracer::State {
     bool header_due = true;
     // The named file is a link or not a regular file: nothing is written until set_file.
     bool refused = false;
+    Tracer::Writer writer = nullptr;
     std::map<std::int32_t, ModuleEntry> modules;
 };
 
@@ -155,23 +156,36 @@ Tracer& Tracer::record(std::int32_t module, std::int32_t level) {
         if (found->second.level < level) return null_tracer();
         name = found->second.name;
     }
-    if (state_->file_name.empty() || state_->refused) return null_tracer();
-    if (!state_->file) {
-        platform::OpenFailure failure = platform::OpenFailure::None;
-        state_->file.reset(platform::open_shared(state_->file_name.c_str(), "w", &failure));
-        if (!state_->file) {
-            // Writing through a link planted under the trace's name would overwrite whatever
-            // it points to; a pipe or device could block. Said once, where the user may see it.
-            if (failure == platform::OpenFailure::Link ||
-                failure == platform::OpenFailure::NotRegular) {
-                state_->refused = true;
-                report_refusal(failure == platform::OpenFailure::Link);
-            }
-            return null_tracer();
-        }
-    }
+    if (!state_->writer && !open_file()) return null_tracer();
     state_->module_name = name;
     return *this;
+}
+
+bool Tracer::open_file() {
+    if (state_->file_name.empty() || state_->refused) return false;
+    if (state_->file) return true;
+    platform::OpenFailure failure = platform::OpenFailure::None;
+    state_->file.reset(platform::open_shared(state_->file_name.c_str(), "w", &failure));
+    if (state_->file) return true;
+    // Writing through a link planted under the trace's name would overwrite whatever it
+    // points to; a pipe or device could block. Said once, where the user may see it.
+    if (failure == platform::OpenFailure::Link || failure == platform::OpenFailure::NotRegular) {
+        state_->refused = true;
+        report_refusal(failure == platform::OpenFailure::Link);
+    }
+    return false;
+}
+
+void Tracer::set_writer(Writer writer) {
+    if (!state_) return;
+    merge_pending();
+    state_->writer = writer;
+}
+
+void Tracer::relay(const char* bytes, std::size_t size) {
+    if (!state_ || size == 0 || !open_file()) return;
+    std::fwrite(bytes, 1, size, state_->file.get());
+    std::fflush(state_->file.get());
 }
 
 void Tracer::report_refusal(bool link) {
@@ -221,6 +235,10 @@ int Tracer::print(const char* format, ...) {
     if (written > 0) used += static_cast<std::size_t>(written);
     if (used > sizeof buffer - 1) used = sizeof buffer - 1;
 
+    if (state_->writer) {
+        state_->writer(buffer, used);
+        return static_cast<int>(used);
+    }
     const int result = static_cast<int>(std::fwrite(buffer, 1, used, state_->file.get()));
     std::fflush(state_->file.get());
     return result;

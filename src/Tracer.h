@@ -1,6 +1,7 @@
 // The trace file: every module registers a name, then writes leveled, timestamped records.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__GNUC__)
@@ -31,12 +32,21 @@ public:
     // printf-style text; "~" at the start continues the open line, at the end joins the next.
     int print(const char* format, ...) GW_PRINTF_FORMAT(2, 3);
 
+    // Where the records of a process without a trace file of its own go (a decode worker):
+    // each written record is handed over whole, header included, instead of being written.
+    using Writer = void (*)(const char* bytes, std::size_t size);
+    void set_writer(Writer writer);
+    // Appends records written by another process's tracer, as they came, to the trace file.
+    void relay(const char* bytes, std::size_t size);
+
     Tracer(const Tracer&) = delete;
     Tracer& operator=(const Tracer&) = delete;
 
 private:
     explicit Tracer(State* state) : state_(state) {}
     void merge_pending();
+    // Opens the named trace file once; false when nothing may be written.
+    bool open_file();
     void report_refusal(bool link);
     static Tracer& null_tracer();
 

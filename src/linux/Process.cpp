@@ -1,0 +1,183 @@
+// The decode worker's process on POSIX: fork and exec of this program with pipes on its
+// standard input and output, limits set between the two.
+#include "Platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace platform {
+
+struct Child::State {
+    pid_t pid = -1;
+    int input = -1;  // the child's standard input, written here
+    int output = -1; // the child's standard output, read here
+};
+
+Child::Child() : state_(std::make_unique<State>()) {}
+
+Child::~Child() {
+    ChildEnd ignored;
+    stop(ignored);
+}
+
+bool Child::start(const std::string& program, const std::vector<std::string>& arguments,
+                  std::uint64_t memory_bytes) {
+    ChildEnd ignored;
+    stop(ignored);
+    int to_child[2];
+    int from_child[2];
+    if (pipe2(to_child, O_CLOEXEC) != 0) return false;
+    if (pipe2(from_child, O_CLOEXEC) != 0) {
+        close(to_child[0]);
+        close(to_child[1]);
+        return false;
+    }
+    // Everything the child needs is built before fork: between fork and exec only calls that
+    // are safe in a copy of a process that may have other threads.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const pid_t parent = getpid();
+    struct rlimit memory = {};
+    memory.rlim_cur = memory.rlim_max = static_cast<rlim_t>(memory_bytes);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Dies with the show, however the show ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        if (memory_bytes != 0) setrlimit(RLIMIT_DATA, &memory);
+        // The show ignores these or catches them; the worker keeps the defaults.
+        signal(SIGPIPE, SIG_DFL);
+        for (int number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM})
+            signal(number, SIG_DFL);
+        if (dup2(to_child[0], 0) < 0 || dup2(from_child[1], 1) < 0) _exit(127);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(to_child[0]);
+    close(from_child[1]);
+    if (pid < 0) {
+        close(to_child[1]);
+        close(from_child[0]);
+        return false;
+    }
+    fcntl(from_child[0], F_SETFL, fcntl(from_child[0], F_GETFL) | O_NONBLOCK);
+    state_->pid = pid;
+    state_->input = to_child[1];
+    state_->output = from_child[0];
+    return true;
+}
+
+bool Child::running() const { return state_->pid > 0; }
+
+bool Child::send(const void* bytes, std::size_t size) {
+    if (state_->input < 0) return false;
+    const auto* p = static_cast<const char*>(bytes);
+    while (size > 0) {
+        // SIGPIPE is ignored by the show: a child gone makes this fail with EPIPE.
+        const ssize_t n = write(state_->input, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+long Child::receive(void* buffer, std::size_t size) {
+    if (state_->output < 0) return -1;
+    for (;;) {
+        const ssize_t n = read(state_->output, buffer, size);
+        if (n > 0) return static_cast<long>(n);
+        if (n == 0) return -1;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+}
+
+int Child::descriptor() const { return state_->output; }
+
+void Child::stop(ChildEnd& how) {
+    how = ChildEnd{};
+    if (state_->input >= 0) close(state_->input);
+    if (state_->output >= 0) close(state_->output);
+    state_->input = state_->output = -1;
+    if (state_->pid <= 0) return;
+    int status = 0;
+    // A child that already ended is reaped as it is; one still at work is killed.
+    pid_t reaped = waitpid(state_->pid, &status, WNOHANG);
+    if (reaped == 0) {
+        kill(state_->pid, SIGKILL);
+        while ((reaped = waitpid(state_->pid, &status, 0)) < 0 && errno == EINTR) {}
+    }
+    state_->pid = -1;
+    if (reaped <= 0) return;
+    if (WIFSIGNALED(status)) {
+        how.signalled = true;
+        how.code = WTERMSIG(status);
+    } else if (WIFEXITED(status)) {
+        how.code = WEXITSTATUS(status);
+    }
+}
+
+std::string executable_path(const std::string& argument0) {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size() - 1) return argument0;
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+namespace {
+int g_to_parent = -1;
+} // namespace
+
+void take_parent_channel() {
+    g_to_parent = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    // What a library prints goes where the show's own messages go.
+    dup2(2, 1);
+}
+
+bool read_from_parent(void* buffer, std::size_t size) {
+    auto* p = static_cast<char*>(buffer);
+    while (size > 0) {
+        const ssize_t n = read(0, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool write_to_parent(const void* bytes, std::size_t size) {
+    const auto* p = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t n = write(g_to_parent, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void restrict_worker() {
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    struct rlimit none = {};
+    setrlimit(RLIMIT_CORE, &none);
+}
+
+} // namespace platform
