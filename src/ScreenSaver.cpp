@@ -64,6 +64,7 @@ public:
     bool running = false;
     bool small = false;
     bool paused = false;
+    std::int32_t trace_level = 4;
     std::int32_t delay = 5000;
     std::int32_t last_step_time = -1000000000;
     std::int32_t step_count = 0;
@@ -114,7 +115,10 @@ bool ScreenSaver::read_config(const char* file_name) {
     if (!ReadConfigFile(file_name, config)) return false;
 
     std::int32_t level = 0;
-    if (config.get_int("trace", level, 0)) tracer.all_module_level(level);
+    if (config.get_int("trace", level, 0)) {
+        tracer.all_module_level(level);
+        d_->trace_level = level;
+    }
     GW_TRACE(kModule, 3, "read config from <%s>", file_name);
     for (const std::string& key : config.keys())
         if (!is_known_key(key)) GW_TRACE(kModule, 1, "unknown key <%s>", key.c_str());
@@ -144,6 +148,8 @@ bool ScreenSaver::read_config(const char* file_name) {
 }
 
 bool ScreenSaver::is_small() const { return d_->small; }
+
+std::int32_t ScreenSaver::trace_level() const { return d_->trace_level; }
 
 void ScreenSaver::set_window_manager(SystemWrapper* display, std::int32_t width,
                                      std::int32_t height) {

@@ -52,7 +52,11 @@ Display* x_display_of(SDL_Window* window) {
 }
 
 // A window that a host destroys, or a request on it that fails, is no reason to end.
+// The last X protocol error's code, for a caller that checks a request.
+int g_x_error = 0;
+
 int on_x_error(Display* display, XErrorEvent* error) {
+    g_x_error = error->error_code;
     char text[160] = "";
     XGetErrorText(display, error->error_code, text, sizeof text);
     GW_TRACE(kModule, 3, "X error %d (%s), request %d", static_cast<int>(error->error_code), text,
@@ -118,16 +122,24 @@ bool ScreenWindow::create_in_host(unsigned long host) {
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     saver_ = true;
-    if (host == 0) {
-        Display* display = XOpenDisplay(nullptr);
-        if (!display) {
-            SDL_SetError("cannot reach the X display");
-            return false;
-        }
-        host = static_cast<unsigned long>(DefaultRootWindow(display));
-        XCloseDisplay(display);
+    Display* probe_display = XOpenDisplay(nullptr);
+    if (!probe_display) {
+        SDL_SetError("cannot reach the X display");
+        return false;
     }
+    if (host == 0) host = static_cast<unsigned long>(DefaultRootWindow(probe_display));
+    // A window that is not there would be drawn into for ever with nothing on screen.
+    g_x_error = 0;
     XSetErrorHandler(on_x_error);
+    XWindowAttributes probe;
+    const bool exists =
+        XGetWindowAttributes(probe_display, static_cast<Window>(host), &probe) != 0;
+    XSync(probe_display, False);
+    XCloseDisplay(probe_display);
+    if (!exists || g_x_error != 0) {
+        SDL_SetError("there is no window 0x%lx", host);
+        return false;
+    }
     SDL_Window* window = SDL_CreateWindowFrom(reinterpret_cast<const void*>(host));
     if (!window) return false;
     window_ = window;

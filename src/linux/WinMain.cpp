@@ -1,5 +1,7 @@
 // Entry of the Linux shell: command line, start-up, the event loop with its 20 ms timer,
 // orderly shutdown.
+#include "DecodeWorker.h"
+#include "Platform.h"
 #include "ScreenSaver.h"
 #include "ScreenWindow.h"
 #include "Shell.h"
@@ -52,7 +54,12 @@ void install_signal_handlers() {
     struct sigaction action = {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
-    for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
+    // Each signal whose default would end the process ends the show in order instead, so that
+    // the marked files still go to the trash.
+    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM})
+        sigaction(number, &action, nullptr);
+    // A closed pipe (stderr, the worker's) is a failed write where it happens.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 const char kHelp[] =
@@ -100,6 +107,7 @@ unsigned long parse_window_id(const char* text) {
 }
 
 struct Options {
+    std::string error; // the saver window is named wrongly: the show must not start
     bool help = false;
     bool version = false;
     bool saver = false;     // draw into a host's window
@@ -119,12 +127,22 @@ Options parse_options(int argc, char** argv) {
             options.version = true;
         else if (std::strcmp(a, "-root") == 0 || std::strcmp(a, "--root") == 0)
             root = true;
-        else if ((std::strcmp(a, "--window-id") == 0 || std::strcmp(a, "-window-id") == 0) &&
-                 i + 1 < argc)
+        else if (std::strcmp(a, "--window-id") == 0 || std::strcmp(a, "-window-id") == 0) {
+            // A daemon that means saver-window mode must never get the stand-alone show,
+            // whose keys end it and mark files.
+            if (i + 1 >= argc || !argv[i + 1]) {
+                options.error = std::string(a) + " needs a window id";
+                continue;
+            }
             named = parse_window_id(argv[++i]);
+            if (named == 0) options.error = std::string("not a window id: <") + argv[i] + ">";
+        }
     }
     // The daemons name their window in the environment, with -root on the command line.
-    const unsigned long from_environment = parse_window_id(std::getenv("XSCREENSAVER_WINDOW"));
+    const char* environment = std::getenv("XSCREENSAVER_WINDOW");
+    const unsigned long from_environment = parse_window_id(environment);
+    if (environment && from_environment == 0 && named == 0 && options.error.empty())
+        options.error = std::string("XSCREENSAVER_WINDOW is not a window id: <") + environment + ">";
     if (named != 0) {
         options.saver = true;
         options.host = named;
@@ -135,14 +153,6 @@ Options parse_options(int argc, char** argv) {
         options.saver = true;
     }
     return options;
-}
-
-// The executable's own path, however it was started; argument 0 when the kernel will not say.
-std::string executable_path(const std::string& argument0) {
-    std::vector<char> buffer(PATH_MAX + 1);
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size() - 1) return argument0;
-    return std::string(buffer.data(), static_cast<std::size_t>(n));
 }
 
 // SDL falls back on drivers that show nothing (offscreen, dummy): only a named one is taken.
@@ -168,16 +178,22 @@ void end_after_display_lost() { g_screen_saver.suppress_all(); }
 // Sleeps until an X event or a signal arrives, or `timeout_ms` pass (-1: no limit); true
 // when `waited` holds an event taken meanwhile. SDL's own wait resumes after a signal, so on
 // X11 the loop polls the connection itself, with the signal handler's pipe beside it.
-bool wait_for_events(int x_descriptor, int timeout_ms, SDL_Event& waited) {
+// The decode worker's output is watched beside them.
+bool wait_for_events(int x_descriptor, int worker_descriptor, int timeout_ms, SDL_Event& waited) {
     if (x_descriptor < 0 || g_wake_pipe[0] < 0) {
-        // Elsewhere a signal is seen at the next wake-up, at most a quarter of a second later.
-        const int capped = timeout_ms < 0 || timeout_ms > 250 ? 250 : timeout_ms;
+        // Elsewhere a signal is seen at the next wake-up, at most a quarter of a second later,
+        // and the worker's answers at the next tick.
+        int capped = timeout_ms < 0 || timeout_ms > 250 ? 250 : timeout_ms;
+        if (worker_descriptor >= 0 && capped > static_cast<int>(shell::kTimerPeriodMs))
+            capped = static_cast<int>(shell::kTimerPeriodMs);
         return SDL_WaitEventTimeout(&waited, capped) != 0;
     }
     SDL_PumpEvents();
     if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) return false;
-    struct pollfd descriptors[2] = {{x_descriptor, POLLIN, 0}, {g_wake_pipe[0], POLLIN, 0}};
-    if (poll(descriptors, 2, timeout_ms) > 0 && (descriptors[1].revents & POLLIN) != 0) {
+    struct pollfd descriptors[3] = {
+        {x_descriptor, POLLIN, 0}, {g_wake_pipe[0], POLLIN, 0}, {worker_descriptor, POLLIN, 0}};
+    const nfds_t watched = worker_descriptor >= 0 ? 3 : 2;
+    if (poll(descriptors, watched, timeout_ms) > 0 && (descriptors[1].revents & POLLIN) != 0) {
         char bytes[16];
         while (read(g_wake_pipe[0], bytes, sizeof bytes) > 0) {}
     }
@@ -191,25 +207,29 @@ public:
     explicit Show(ScreenSaver& controller) : controller_(controller) {}
 
     // Opens the window that the options ask for (full screen, small, or a host's) and connects
-    // its display manager to the controller; false, with the reason in `why`, when it cannot.
-    bool open(const Options& options, std::string& why);
+    // its display manager to the controller, with the decode worker that `program` (this
+    // program) runs; false, with the reason in `why`, when it cannot.
+    bool open(const Options& options, const std::string& program, std::string& why);
     // Events as they come and the controller's timer steps, until the show ends or a
     // termination signal arrives.
     void run();
-    // The files still marked go to the trash.
-    void end() { controller_.suppress_all(); }
+    // The worker is stopped, whatever it decodes; the files still marked go to the trash.
+    void end();
 
 private:
     bool over() const { return window_.ended() || g_signalled; }
     void handle_queued(const SDL_Event* first);
     void dispatch(const SDL_Event& event);
+    // Takes in the worker's answers; a step that waited for one carries on.
+    void take_decoded();
 
     ScreenSaver& controller_;
+    std::unique_ptr<WorkerDecoder> decoder_;
     ScreenWindow window_;
     std::unique_ptr<WindowManager> display_;
 };
 
-bool Show::open(const Options& options, std::string& why) {
+bool Show::open(const Options& options, const std::string& program, std::string& why) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // SDL holds off the desktop's screen saver and display power saving while a window is
     // open; a screen saver must let the screen blank and the locker's idle timers run.
@@ -226,8 +246,26 @@ bool Show::open(const Options& options, std::string& why) {
     if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) watch_display(end_after_display_lost);
     display_ = std::make_unique<WindowManager>(window_.sdl());
     controller_.set_window_manager(display_.get(), display_->width(), display_->height());
+    WorkerDecoder::Limits limits;
+    limits.memory_bytes = static_cast<std::uint64_t>(GW_WORKER_MEMORY_MB) * 1024 * 1024;
+    decoder_ = std::make_unique<WorkerDecoder>(
+        program,
+        std::vector<std::string>{"--decode-worker", std::to_string(controller_.trace_level())},
+        limits);
+    decoder_->start();
+    controller_.set_decoder(decoder_.get());
     if (!controller_.is_small() && !options.saver) SDL_ShowCursor(SDL_DISABLE);
     return true;
+}
+
+void Show::end() {
+    controller_.set_decoder(nullptr);
+    decoder_.reset();
+    controller_.suppress_all();
+}
+
+void Show::take_decoded() {
+    if (decoder_ && decoder_->pump()) controller_.on_decoded();
 }
 
 void Show::dispatch(const SDL_Event& event) {
@@ -287,9 +325,12 @@ void Show::run() {
         handle_queued(have_waited ? &waited : nullptr);
         have_waited = false;
         if (over()) break;
+        take_decoded();
+        if (over()) break;
 
         std::uint64_t now = SDL_GetTicks64();
-        const bool complete = controller_.index_complete();
+        // While a decode is out the loop ticks, for the worker's time limit.
+        const bool complete = controller_.index_complete() && !decoder_->busy();
         std::int32_t due = 0;
         const bool due_known = complete && controller_.next_due(due);
         const std::int32_t until_due =
@@ -306,8 +347,8 @@ void Show::run() {
             continue;
         }
         const std::uint64_t wait = tick - now;
-        have_waited =
-            wait_for_events(x_descriptor, wait > INT_MAX ? -1 : static_cast<int>(wait), waited);
+        have_waited = wait_for_events(x_descriptor, decoder_->descriptor(),
+                                      wait > INT_MAX ? -1 : static_cast<int>(wait), waited);
     }
 }
 
@@ -320,6 +361,9 @@ int fail(const std::string& why) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The decode worker: the same program, started by the show with a switch of its own.
+    if (argc >= 3 && std::strcmp(argv[1], "--decode-worker") == 0)
+        return run_decode_worker(static_cast<std::int32_t>(std::strtol(argv[2], nullptr, 10)));
     const Options options = parse_options(argc, argv);
     if (options.help) {
         std::fputs(kHelp, stdout);
@@ -331,13 +375,18 @@ int main(int argc, char** argv) {
     }
     install_signal_handlers();
     const std::string argument0 = argc > 0 && argv[0] ? argv[0] : "";
-    shell::enter_program_folder(executable_path(argument0));
+    shell::enter_program_folder(platform::executable_path(argument0));
     shell::read_configuration(g_screen_saver, platform::user_config_file());
     shell::trace_start(__DATE__, __TIME__, shell::join_arguments(argc, argv), argument0);
 
+    if (!options.error.empty()) {
+        shell::trace_no_window("saver window", options.error);
+        std::fprintf(stderr, "glimmerwall: %s\n", options.error.c_str());
+        return 1;
+    }
     Show show(g_screen_saver);
     std::string why;
-    if (!show.open(options, why)) return fail(why);
+    if (!show.open(options, platform::executable_path(argument0), why)) return fail(why);
     show.run();
     show.end();
     // The window ends with the process, unclosed: SDL 2.26 may still have a wake-up message
