@@ -38,8 +38,7 @@ std::uint64_t row_bytes(std::int32_t width) {
 }
 } // namespace
 
-WorkerDecoder::WorkerDecoder(std::string program, std::vector<std::string> arguments,
-                             Limits limits)
+WorkerDecoder::WorkerDecoder(std::string program, std::vector<std::string> arguments, Limits limits)
     : program_(std::move(program)), arguments_(std::move(arguments)), limits_(limits) {}
 
 WorkerDecoder::~WorkerDecoder() = default; // the child ends with child_
@@ -62,7 +61,7 @@ bool WorkerDecoder::collect(Ticket ticket, std::unique_ptr<BitMap>& picture) {
         return true;
     }
     for (const Request& request : queue_)
-        if (request.ticket == ticket) return false;
+        if (request.ticket == ticket && !request.dropped) return false;
     picture.reset(); // never asked for, or dropped
     return true;
 }
@@ -109,7 +108,7 @@ bool WorkerDecoder::send(const Request& request) {
     return child_.send(frame.data(), frame.size());
 }
 
-void WorkerDecoder::lose_worker(bool timed_out) {
+void WorkerDecoder::lose_worker(Loss loss) {
     platform::ChildEnd how;
     child_.stop(how);
     part_ = Part::header;
@@ -117,9 +116,11 @@ void WorkerDecoder::lose_worker(bool timed_out) {
     incoming_.reset();
     if (queue_.empty()) return;
     const char* path = queue_.front().path.c_str();
-    if (timed_out)
+    if (loss == Loss::late)
         GW_TRACE(kModule, 1, "load( %s ) refused: the decoder ran out of time (%d ms)", path,
                  limits_.time_ms);
+    else if (loss == Loss::broken)
+        GW_TRACE(kModule, 1, "load( %s ) refused: the decoder sent a broken answer", path);
     else if (how.signalled)
         GW_TRACE(kModule, 1, "load( %s ) refused: the decoder stopped (signal %d)", path, how.code);
     else if (how.code == kOutOfMemoryExit)
@@ -164,9 +165,13 @@ bool WorkerDecoder::pump() {
         }
         const long n = child_.receive(place, wanted);
         if (n == 0) break;
-        if (n < 0 || !advance(static_cast<std::size_t>(n))) {
-            // Gone (killed by the system, crashed, or out of memory), or it sent nonsense.
+        // Gone (killed by the system, crashed, or out of memory), or it sent nonsense.
+        if (n < 0) {
             lose_worker();
+            break;
+        }
+        if (!advance(static_cast<std::size_t>(n))) {
+            lose_worker(Loss::broken);
             break;
         }
     }
@@ -174,7 +179,7 @@ bool WorkerDecoder::pump() {
     if (!queue_.empty() && child_.running() &&
         static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(head_since_) >=
             static_cast<std::uint32_t>(limits_.time_ms))
-        lose_worker(true);
+        lose_worker(Loss::late);
     ensure_worker();
     return finished_ != before;
 }
@@ -250,7 +255,7 @@ void write_trace(const char* bytes, std::size_t size) {
 [[noreturn]] void out_of_memory() { std::_Exit(kOutOfMemoryExit); }
 } // namespace
 
-int run_decode_worker(std::int32_t trace_level) {
+int run_decode_worker(std::int32_t trace_level, BeforeDecode before) {
     platform::take_parent_channel();
     platform::restrict_worker();
     Tracer& tracer = Tracer::instance();
@@ -272,10 +277,12 @@ int run_decode_worker(std::int32_t trace_level) {
         const auto height = static_cast<std::int32_t>(get32(&body[8]));
         const std::string path(reinterpret_cast<const char*>(&body[12]), length - 12);
 
+        if (before) before(path);
         BitMap picture;
         picture.set_window_size(width, height);
-        const bool shown = width > 0 && height > 0 && picture.load(path) &&
-                           static_cast<std::uint64_t>(picture.pitch()) == row_bytes(picture.width());
+        const bool shown =
+            width > 0 && height > 0 && picture.load(path) &&
+            static_cast<std::uint64_t>(picture.pitch()) == row_bytes(picture.width());
         const std::uint64_t pixels =
             shown ? row_bytes(picture.width()) * static_cast<std::uint64_t>(picture.height()) : 0;
         std::uint8_t answer[kFrameHeader + kResultHead];

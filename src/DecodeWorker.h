@@ -54,9 +54,11 @@ private:
     // Starts a worker when none runs and sends it every request still waiting.
     bool ensure_worker();
     bool send(const Request& request);
-    // Ends the worker (gone, broken, or over its time); the picture it was decoding is
-    // refused with a line that says why. The rest go to the next worker.
-    void lose_worker(bool timed_out = false);
+    // Why a worker is let go.
+    enum class Loss { gone, late, broken };
+    // Ends the worker; the picture it was decoding is refused with a line that says why. The
+    // rest go to the next worker.
+    void lose_worker(Loss loss = Loss::gone);
     void finish_head(std::unique_ptr<BitMap> picture);
     // Consumes `n` bytes just read into the place the reader asked for; false on a broken answer.
     bool advance(std::size_t n);
@@ -66,10 +68,10 @@ private:
     Limits limits_;
     platform::Child child_;
     Ticket last_ = 0;
-    std::deque<Request> queue_;                       // sent or to send, the head being decoded
-    std::map<Ticket, std::unique_ptr<BitMap>> done_;  // decoded and not yet collected
-    std::int32_t head_since_ = 0;                     // elapsed_ms() when the head began
-    std::uint32_t finished_ = 0;                      // decodes ended, wrapping
+    std::deque<Request> queue_;                      // sent or to send, the head being decoded
+    std::map<Ticket, std::unique_ptr<BitMap>> done_; // decoded and not yet collected
+    std::int32_t head_since_ = 0;                    // elapsed_ms() when the head began
+    std::uint32_t finished_ = 0;                     // decodes ended, wrapping
 
     // The answer being read.
     enum class Part { header, trace, result, pixels };
@@ -82,4 +84,6 @@ private:
 };
 
 // The worker's side: answers the parent's requests until the parent goes; the exit code.
-int run_decode_worker(std::int32_t trace_level);
+// `before` (for tests) is called with each path before it is decoded.
+using BeforeDecode = void (*)(const std::string& path);
+int run_decode_worker(std::int32_t trace_level, BeforeDecode before = nullptr);

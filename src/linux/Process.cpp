@@ -47,7 +47,8 @@ bool Child::start(const std::string& program, const std::vector<std::string>& ar
     // are safe in a copy of a process that may have other threads.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     const pid_t parent = getpid();
     struct rlimit memory = {};

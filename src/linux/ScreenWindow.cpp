@@ -132,8 +132,7 @@ bool ScreenWindow::create_in_host(unsigned long host) {
     g_x_error = 0;
     XSetErrorHandler(on_x_error);
     XWindowAttributes probe;
-    const bool exists =
-        XGetWindowAttributes(probe_display, static_cast<Window>(host), &probe) != 0;
+    const bool exists = XGetWindowAttributes(probe_display, static_cast<Window>(host), &probe) != 0;
     XSync(probe_display, False);
     XCloseDisplay(probe_display);
     if (!exists || g_x_error != 0) {

@@ -142,7 +142,8 @@ Options parse_options(int argc, char** argv) {
     const char* environment = std::getenv("XSCREENSAVER_WINDOW");
     const unsigned long from_environment = parse_window_id(environment);
     if (environment && from_environment == 0 && named == 0 && options.error.empty())
-        options.error = std::string("XSCREENSAVER_WINDOW is not a window id: <") + environment + ">";
+        options.error =
+            std::string("XSCREENSAVER_WINDOW is not a window id: <") + environment + ">";
     if (named != 0) {
         options.saver = true;
         options.host = named;
