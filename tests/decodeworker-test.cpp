@@ -123,8 +123,9 @@ TEST_F(DecodeWorkerTest, ADecodeOverItsTimeIsEndedAndTheQueueGoesOn) {
     decoder.pump();
     ASSERT_TRUE(decoder.collect(first, picture));
     EXPECT_EQ(nullptr, picture);
-    EXPECT_NE(std::string::npos,
-              trace.text().find("load( " + slow + " ) refused: the decoder ran out of time (10000 ms)"));
+    EXPECT_NE(
+        std::string::npos,
+        trace.text().find("load( " + slow + " ) refused: the decoder ran out of time (10000 ms)"));
     // The request queued behind it goes to the next worker.
     for (int turns = 0; turns < 1000 && !decoder.collect(second, picture); ++turns) {
         struct pollfd watched = {decoder.descriptor(), POLLIN, 0};

@@ -1,4 +1,5 @@
 #include "BitMap.h"
+#include "Decoder.h"
 #include "Display.h"
 #include "Pictures.h"
 #include "ScreenSaver.h"
@@ -8,6 +9,8 @@
 
 #include <cstdlib>
 #include <functional>
+#include <map>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -244,6 +247,94 @@ TEST_F(ScreenSaverTest, NestedStepDuringADeletionIsRefused) {
     for (int i = 0; i < 5; ++i) saver.next(true);
     EXPECT_TRUE(state.traced("next already running"));
     EXPECT_EQ(6u, display.draws.size());
+}
+
+// A decoder beside the show whose answers the test hands out: each picture is decoded here at
+// once, and kept back until released.
+class HeldDecoder final : public Decoder {
+public:
+    Ticket request(const std::string& path, std::int32_t width, std::int32_t height) override {
+        auto picture = std::make_unique<BitMap>();
+        picture->set_window_size(width, height);
+        if (!picture->load(path)) picture.reset();
+        held_[++last_] = std::move(picture);
+        return last_;
+    }
+    bool collect(Ticket ticket, std::unique_ptr<BitMap>& picture) override {
+        if (held_.count(ticket) != 0) return false;
+        const auto found = released_.find(ticket);
+        picture.reset();
+        if (found == released_.end()) return true;
+        picture = std::move(found->second);
+        released_.erase(found);
+        return true;
+    }
+    void drop(Ticket ticket) override {
+        held_.erase(ticket);
+        released_.erase(ticket);
+    }
+    bool decodes_ahead() const override { return true; }
+    // Every decode asked for so far is finished; how many there were.
+    std::size_t release() {
+        const std::size_t n = held_.size();
+        for (auto& entry : held_) released_[entry.first] = std::move(entry.second);
+        held_.clear();
+        return n;
+    }
+
+private:
+    Ticket last_ = 0;
+    std::map<Ticket, std::unique_ptr<BitMap>> held_;
+    std::map<Ticket, std::unique_ptr<BitMap>> released_;
+};
+
+// While the next picture is decoded, the one on screen stays the one that keys act on: Delete
+// marks it, Right waits for the picture under way and skips none, Left goes back at once.
+TEST_F(ScreenSaverTest, KeysActOnThePictureOnScreenWhileTheNextIsDecoded) {
+    ASSERT_NO_FATAL_FAILURE(show_pictures(4, "p"));
+    HeldDecoder decoder;
+    saver.set_decoder(&decoder);
+    tick_at(0);
+    EXPECT_TRUE(display.draws.empty());
+    EXPECT_TRUE(saver.waiting());
+    ASSERT_EQ(1u, decoder.release());
+    saver.on_decoded();
+    ASSERT_EQ(1u, display.draws.size());
+    const std::string first = display.captions.back();
+
+    // The next picture was asked for ahead; the user marks the first meanwhile.
+    saver.erase();
+    EXPECT_TRUE(state.traced("erase <" + first + ">"));
+    forced_at(100);
+    forced_at(120);
+    saver.on_decoded();
+    EXPECT_EQ(1u, display.draws.size());
+    ASSERT_EQ(1u, decoder.release());
+    saver.on_decoded();
+    ASSERT_EQ(2u, display.draws.size());
+    const std::string second = display.captions.back();
+    EXPECT_NE(first, second);
+    EXPECT_FALSE(saver.waiting());
+
+    // A third is under way: Left gives it up for the history's picture, from the cache.
+    forced_at(200);
+    EXPECT_TRUE(saver.waiting());
+    saver.prev();
+    saver.next(true);
+    ASSERT_EQ(3u, display.draws.size());
+    EXPECT_EQ(first, display.captions.back());
+    // The third is still decoded ahead and comes once the history is back at its end.
+    saver.next(true);
+    EXPECT_EQ(second, display.captions.back());
+    decoder.release();
+    saver.next(true);
+    ASSERT_EQ(5u, display.draws.size());
+    EXPECT_NE(first, display.captions.back());
+    EXPECT_NE(second, display.captions.back());
+
+    saver.suppress_all();
+    EXPECT_EQ(std::vector<std::string>{first}, display.deletes);
+    saver.set_decoder(nullptr);
 }
 
 } // namespace
