@@ -10,6 +10,7 @@
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("BitMap");
+const std::int32_t kDecoderModule = Tracer::register_module("Decoder");
 
 // Each frame on the channel: a type byte and the length of the body (32 bits, little-endian).
 constexpr std::size_t kFrameHeader = 5;
@@ -46,6 +47,7 @@ WorkerDecoder::~WorkerDecoder() = default; // the child ends with child_
 Decoder::Ticket WorkerDecoder::request(const std::string& path, std::int32_t width,
                                        std::int32_t height) {
     const Ticket ticket = ++last_;
+    GW_TRACE(kDecoderModule, 4, "request( %s ) %dx%d", path.c_str(), width, height);
     queue_.push_back(Request{ticket, path, width, height, false});
     if (queue_.size() == 1) head_since_ = elapsed_ms();
     if (child_.running() && !send(queue_.back())) lose_worker();

@@ -571,6 +571,95 @@ TEST_F(ShellShow, HeldRightThenEscapeEndsBeforeTheQueuedSteps) {
     EXPECT_LE(forced, kPresses / 4) << "held keys were not coalesced";
 }
 
+// Pictures are decoded by a worker process: Delete marks the picture on screen while the next
+// one decodes, and that one comes with Right once it is ready.
+TEST_F(ShellShow, DeleteMarksThePictureOnScreenWhileTheNextOneDecodes) {
+    Show show;
+    show.configure("delai 100000\n" + show.folder_setting());
+    for (const char* name : {"slow1.jpg", "slow2.jpg"})
+        ASSERT_TRUE(pictures::write_slow_jpeg(show.pictures() + "/" + name, 4000, 3000, 2500));
+    ASSERT_TRUE(started(show));
+    const std::string first = show.drawn().front();
+    EXPECT_EQ(first, desktop::mark(show, 1));
+    ASSERT_TRUE(show.step_key("Right"));
+    ASSERT_TRUE(show.wait_draws(2)) << show.trace();
+    const std::string second = show.drawn().back();
+    EXPECT_NE(first, second);
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+    EXPECT_TRUE(show.trashed(first)) << show.trace();
+    EXPECT_TRUE(test::exists(second));
+}
+
+// A key that ends the show, a termination signal, and the signals whose default would end the
+// process without trashing the marks: each ends the show in order in the middle of a decode
+// that would take far longer (the decode never finishes), and the marked picture is trashed.
+TEST_F(ShellShow, EndingDuringASlowDecodeStopsTheWorkerAndKeepsTheMarks) {
+    const struct {
+        const char* key;
+        int signal;
+    } cases[] = {{"Escape", 0},      {nullptr, SIGTERM}, {nullptr, SIGINT},  {nullptr, SIGQUIT},
+                 {nullptr, SIGUSR1}, {nullptr, SIGUSR2}, {nullptr, SIGALRM}, {nullptr, SIGHUP}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key ? c.key : strsignal(c.signal));
+        Show show;
+        show.configure("delai 100000\ncache 1\n" + show.folder_setting());
+        const std::string marked = picture(show, "marked.png");
+        const std::string slow = show.pictures() + "/slow.jpg";
+        ASSERT_TRUE(pictures::write_slow_jpeg(slow, 4000, 3000, 40000));
+        show.start();
+        // Whichever comes first, the slow one is decoded while the other is on screen or
+        // before it: the mark waits until the quick one is on screen.
+        ASSERT_TRUE(show.wait_count("request( " + slow + " )", 1)) << show.trace();
+        if (show.wait_draws(1, 2000)) {
+            ASSERT_EQ(marked, desktop::mark(show, 1));
+        }
+        if (c.key)
+            ASSERT_TRUE(show.key(c.key));
+        else
+            show.signal(c.signal);
+        EXPECT_EQ(0, show.exit_code(5000)) << show.output();
+        const std::string trace = show.trace();
+        EXPECT_EQ(std::string::npos, trace.find("load( " + slow + " ) win:")) << trace;
+        EXPECT_NE(std::string::npos, trace.find("done")) << trace;
+        if (!show.marked().empty()) {
+            EXPECT_TRUE(show.trashed(marked)) << trace;
+        }
+        EXPECT_NE(0, desktop::run({"pgrep", "-f", show.path("run/glimmerwall") + " --decode"},
+                                  environment({}), show.path("pgrep.txt")))
+            << "the worker outlived the show";
+    }
+}
+
+// Saver-window mode named wrongly, or a window that is not there: code 1 with one line on
+// standard error and one in the trace, never the stand-alone show.
+TEST_F(ShellShow, ABadSaverWindowEndsWithCodeOne) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<std::string> vars;
+    } cases[] = {
+        {{}, {"XSCREENSAVER_WINDOW="}},      {{}, {"XSCREENSAVER_WINDOW=0"}},
+        {{}, {"XSCREENSAVER_WINDOW=0x0"}},   {{}, {"XSCREENSAVER_WINDOW=-1"}},
+        {{}, {"XSCREENSAVER_WINDOW=abc"}},   {{"--window-id"}, {}},
+        {{"-window-id", "0"}, {}},           {{"--window-id", "abc"}, {}},
+        {{"--window-id", "0x7ffffff0"}, {}}, {{}, {"XSCREENSAVER_WINDOW=0x7ffffff0"}},
+    };
+    for (const auto& c : cases) {
+        Show show;
+        show.configure(show.folder_setting());
+        picture(show, "p.png");
+        show.start(c.arguments, c.vars);
+        const std::string label =
+            (c.arguments.empty() ? "" : c.arguments[0]) + (c.vars.empty() ? "" : c.vars[0]);
+        EXPECT_EQ(1, show.exit_code(5000)) << label;
+        const std::string output = show.output();
+        EXPECT_EQ(1, std::count(output.begin(), output.end(), '\n')) << label << output;
+        EXPECT_EQ(0u, output.find("glimmerwall: ")) << label << output;
+        EXPECT_EQ(1, show.count(" : no window (")) << label << show.trace();
+        EXPECT_EQ(0, show.draws()) << label;
+    }
+}
+
 // The X server goes away (the session ends): the marked picture still reaches the trash and
 // the trace is closed before the process exits.
 TEST_F(ShellShow, LostDisplayStillTrashesTheMarkedPicture) {

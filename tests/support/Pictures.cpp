@@ -89,7 +89,7 @@ FREE_IMAGE_FORMAT fif_of(Format format) {
 }
 
 // Encodes a 24-bit bitmap in `format`; false when this FreeImage cannot write it.
-bool encode(FIBITMAP* dib, Format format, Bytes& out) {
+bool encode(FIBITMAP* dib, Format format, Bytes& out, int flags = 0) {
     if (!dib) return false;
     const FREE_IMAGE_FORMAT fif = fif_of(format);
     if (!FreeImage_FIFSupportsWriting(fif)) return false;
@@ -101,7 +101,7 @@ bool encode(FIBITMAP* dib, Format format, Bytes& out) {
 
     FIMEMORY* memory = FreeImage_OpenMemory(nullptr, 0);
     if (!memory) return false;
-    bool ok = FreeImage_SaveToMemory(fif, source, memory, 0) != FALSE;
+    bool ok = FreeImage_SaveToMemory(fif, source, memory, flags) != FALSE;
     BYTE* data = nullptr;
     DWORD size = 0;
     if (ok) ok = FreeImage_AcquireMemory(memory, &data, &size) && size > 0;
@@ -141,6 +141,32 @@ bool write_jpeg_with_orientation(const std::string& path, int width, int height,
     if (!encode(dib.get(), Format::Jpeg, jpeg) || jpeg.compare(0, 2, "\xff\xd8") != 0) return false;
     jpeg.insert(2, bytes::exif_orientation_segment(orientation));
     return save(path, jpeg);
+}
+
+bool write_slow_jpeg(const std::string& path, int width, int height, int scans) {
+    Dib dib(framed(width, height, {128, 128, 64}));
+    Bytes jpeg;
+    if (!encode(dib.get(), Format::Jpeg, jpeg, JPEG_PROGRESSIVE)) return false;
+    // The scans in order: each starts with its SOS header, its coded data runs to the next
+    // marker that is neither a stuffed 0xff nor a restart.
+    for (std::size_t at = jpeg.find("\xff\xda"); at != Bytes::npos && at + 8 < jpeg.size();
+         at = jpeg.find("\xff\xda", at + 2)) {
+        const auto byte = [&jpeg](std::size_t i) { return static_cast<unsigned char>(jpeg[i]); };
+        const std::size_t header = (byte(at + 2) << 8) | byte(at + 3);
+        const unsigned components = byte(at + 4);
+        const unsigned spectral_start = byte(at + 5 + 2 * components);
+        std::size_t end = at + 2 + header;
+        while (end + 1 < jpeg.size() &&
+               !(byte(end) == 0xff && byte(end + 1) != 0 && (byte(end + 1) & 0xf8) != 0xd0))
+            ++end;
+        if (spectral_start == 0) continue;
+        const Bytes scan = jpeg.substr(at, end - at);
+        Bytes repeated;
+        for (int i = 0; i < scans; ++i) repeated += scan;
+        jpeg.insert(end, repeated);
+        return save(path, jpeg);
+    }
+    return false;
 }
 
 bool write_png_header_only(const std::string& path, std::uint32_t width, std::uint32_t height) {

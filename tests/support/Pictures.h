@@ -20,6 +20,10 @@ bool write_halves(const std::string& path, int width, int height, Format format,
 // A JPEG carrying an EXIF Orientation tag (1 to 8); stored as width x height, left half
 // red, right half blue (as stored, before any rotation).
 bool write_jpeg_with_orientation(const std::string& path, int width, int height, int orientation);
+// A progressive width x height JPEG of one colour whose first AC scan comes `scans` times:
+// each repeat is a few bytes of file and a pass over every block for the decoder, so that the
+// picture is slow to decode however fast the machine (8000 repeats of 4000 x 3000: seconds).
+bool write_slow_jpeg(const std::string& path, int width, int height, int scans);
 // A PNG whose header announces width x height but that holds a few bytes of pixel data.
 bool write_png_header_only(const std::string& path, std::uint32_t width, std::uint32_t height);
 // The same with another bit depth and PNG colour type (2 RGB, 6 RGBA, 0 grey...).
