@@ -15,7 +15,7 @@ struct SavedFolder {
 };
 
 struct SavedIndex {
-    std::uint64_t configuration = 0; // configuration_key of the folders and exclusions
+    std::uint64_t configuration = 0;  // configuration_key of the folders and exclusions
     std::vector<SavedFolder> folders; // in file number order
     bool has_round = false;
     RoundState round;
