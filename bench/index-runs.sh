@@ -6,7 +6,8 @@
 # repeat a picture before all were shown.
 #   bench/index-runs.sh BUILD_DIR [TOP] [SUB] [PER]
 #   TOP top folders (200) of SUB sub-folders (100) of PER pictures (50): 1,000,000 files.
-#   environment: STARTS (30), LONG_S (60), SHORT_RUNS (10), SHORT_STEPS (20)
+#   environment: STARTS (30), LONG_S (60), SHORT_RUNS (10), SHORT_STEPS (20), ESCAPES (5),
+#   PARTS ("runs escape config": which parts to run)
 # The pictures are hard links of one small PNG per top folder (ImageMagick's convert). Lines starting with "RESULT"
 # are the figures; the temporary library is removed on exit.
 set -euo pipefail
@@ -18,6 +19,9 @@ starts=${STARTS:-30}
 long_s=${LONG_S:-60}
 short_runs=${SHORT_RUNS:-10}
 short_steps=${SHORT_STEPS:-20}
+escapes=${ESCAPES:-5}
+parts=${PARTS:-runs escape config}
+part() { [[ " $parts " == *" $1 "* ]]; }
 # shellcheck source=SCRIPTDIR/common.sh
 source "$(dirname "$0")/common.sh"
 begin_scratch index
@@ -85,6 +89,8 @@ find "$lib" >/dev/null
 echo "RESULT index-runs files=$files program=find warm_ms=$((($(now_ns) - t0) / 1000000))"
 
 start_xvfb
+
+if part runs; then
 configure_ours "path $lib" "delai 60000" "trace 3"
 
 # A first run: no saved index yet.
@@ -130,4 +136,49 @@ done
 library_size=$((short_runs * short_steps / 10 * 10))
 echo "RESULT index-runs short_runs=$short_runs steps=$short_steps pictures=$(wc -l <"$work/short")" \
   "distinct_of_first_$library_size=$(head -"$library_size" "$work/short" | sort -u | wc -l)"
+fi
+
+# Escape on a first run, while the walk is under way: the time from the key to the end.
+if part escape; then
+  configure_ours "path $lib" "delai 60000" "trace 3"
+  : >"$work/escapes"
+  for ((r = 0; r < escapes; r++)); do
+    rm -f "$cache"
+    start_ours
+    for ((i = 0; i < 1000; i++)); do
+      grep -q "just displayed" "$ours_trace" 2>/dev/null && break
+      sleep 0.01
+    done
+    sleep 0.3
+    t0=$(now_ns)
+    xdotool key Escape
+    wait "$pid" || true
+    echo $((($(now_ns) - t0) / 1000000)) >>"$work/escapes"
+    pid=""
+    # Under way when the only save is the one at the end, after "done".
+    under_way=$(awk '/saveIndex : /{ print (seen_done ? "yes" : "no"); exit } /\] *done$/{ seen_done = 1 }' "$ours_trace")
+    echo "escape $r: $(tail -1 "$work/escapes") ms, walk under way: $under_way"
+  done
+  echo "RESULT index-runs files=$files escape_ms_median=$(median <"$work/escapes") escape_ms=[$(joined <"$work/escapes")]"
+fi
+
+# Long configurations: 100,000 path lines naming the library's 20,000 folders five times
+# over, and 1,000,000 sauf lines that exclude nothing.
+if part config; then
+  rm -f "$cache"
+  perl -e 'my ($lib, $top, $sub) = @ARGV; for my $i (0 .. 99999) {
+    my $f = $i % ($top * $sub); printf("path %s/t%03d/s%03d\n", $lib, int($f / $sub), $f % $sub) }' \
+    "$lib" "$top" "$sub" >"$work/ours/bin/Glimmerwall.cfg"
+  echo "delai 60000" >>"$work/ours/bin/Glimmerwall.cfg"
+  run_until "just displayed" 1 60
+  echo "RESULT index-runs config=100000_path_lines first_picture_ms=$(since_start "just displayed")" \
+    "skipped_lines=$(grep -c "skipped, the same folder as" "$ours_trace")"
+  rm -f "$cache"
+  { echo "path $lib"; echo "delai 0"; perl -e 'printf("sauf /nowhere%d/\n", $_) for 0 .. 999999'; } \
+    >"$work/ours/bin/Glimmerwall.cfg"
+  run_until "just displayed" 20 120
+  first=$(since_start "just displayed")
+  echo "RESULT index-runs config=1000000_sauf_lines first_picture_ms=$first" \
+    "ms_for_20_pictures=$(($(grep "just displayed" "$ours_trace" | sed -n 20p | trace_ms) - $(grep -m1 "just displayed" "$ours_trace" | trace_ms)))"
+fi
 echo "load average at the end: $(load_average)"
