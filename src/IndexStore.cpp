@@ -85,6 +85,11 @@ private:
 };
 
 bool read_whole(const std::string& file, std::string& bytes, std::string& why) {
+    platform::FileId id;
+    if (platform::file_identity(file, true, id, why) == platform::Lookup::missing) {
+        why = "missing";
+        return false;
+    }
     platform::OpenFailure failure = platform::OpenFailure::None;
     const OwnedFile in(platform::open_shared(file.c_str(), "rb", &failure));
     if (!in) {

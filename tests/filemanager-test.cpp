@@ -537,7 +537,7 @@ TEST_F(SavedIndexTest, ABadIndexFileIsIgnoredWithOneLine) {
         std::string why; // "" when a level 2 line says it is not this configuration's
     };
     const Case cases[] = {
-        {"missing", [&] { unlink(index_file().c_str()); }, "cannot be read"},
+        {"missing", [&] { unlink(index_file().c_str()); }, "missing"},
         {"empty", [&] { test::write_file(index_file(), ""); }, "empty"},
         {"foreign", [&] { test::write_file(index_file(), "P6 1 1 255\nabc"); },
          "not an index of this program"},
