@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <set>
 #include <unistd.h>
 #include <vector>
 
@@ -219,6 +220,27 @@ TEST_F(ScreenSaverTest, MarkedFileIsDeletedAtTheFifthStepOrAtTheEnd) {
     saver.suppress_all();
     EXPECT_FALSE(test::exists(last));
     EXPECT_TRUE(state.traced("done"));
+}
+
+// The index lives in the user's cache folder: saved when the show ends, taken up by the next
+// show of the same folders, which goes on with the pictures not shown yet.
+TEST_F(ScreenSaverTest, TheNextShowTakesUpTheIndexFromTheCacheFolder) {
+    ASSERT_NO_FATAL_FAILURE(show_pictures(6, "p"));
+    const std::string index = dir / "cache/glimmerwall/index";
+    saver.next(true);
+    saver.next(true);
+    std::set<std::string> shown = {display.draws[0].caption, display.draws[1].caption};
+    saver.suppress_all();
+    EXPECT_TRUE(test::exists(index));
+
+    ScreenSaver later;
+    ASSERT_TRUE(later.read_config((dir / "Glimmerwall.cfg").c_str()));
+    test::RecordingDisplay other;
+    later.set_window_manager(&other, 320, 240);
+    for (int i = 0; i < 4; ++i) later.next(true);
+    EXPECT_TRUE(state.traced("loadIndex : 1 folders, 6 files from <" + index + ">"));
+    for (const auto& draw : other.draws) EXPECT_TRUE(shown.insert(draw.caption).second);
+    EXPECT_EQ(6u, shown.size());
 }
 
 TEST_F(ScreenSaverTest, ErasedFileIsTheOneOnScreenAfterItsFolderChanged) {
