@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -288,9 +290,14 @@ std::string folder_problem(const std::string& path) {
 
 std::string index_file_path() {
     // The local (not roaming) application data: the index describes this machine's disks.
-    const char* local = std::getenv("LOCALAPPDATA");
-    if (!local || !local[0]) return {};
-    const std::string folder = std::string(local) + "\\Glimmerwall";
+    char local[MAX_PATH];
+    std::string base;
+    if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local) == S_OK)
+        base = local;
+    else if (const char* named = std::getenv("LOCALAPPDATA"))
+        base = named;
+    if (base.empty()) return {};
+    const std::string folder = base + "\\Glimmerwall";
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return {};
     const DWORD attributes = GetFileAttributesA(folder.c_str());
