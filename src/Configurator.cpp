@@ -180,12 +180,12 @@ Configurator::Configurator() = default;
 Configurator::~Configurator() = default;
 
 void Configurator::add(const std::string& key, const std::string& value) {
-    // A multimap inserts an equal key after those already present: file order is kept.
-    entries_.emplace(key, value);
+    entries_[key].push_back(value);
 }
 
 void Configurator::add_key(const std::string& key) {
-    if (!contains(key)) entries_.emplace(key, std::string());
+    std::vector<std::string>& values = entries_[key];
+    if (values.empty()) values.emplace_back();
 }
 
 bool Configurator::same_key(const std::string& a, const std::string& b) {
@@ -195,8 +195,7 @@ bool Configurator::same_key(const std::string& a, const std::string& b) {
 
 std::vector<std::string> Configurator::keys() const {
     std::vector<std::string> result;
-    for (auto it = entries_.begin(); it != entries_.end(); it = entries_.upper_bound(it->first))
-        result.push_back(it->first);
+    for (const auto& entry : entries_) result.push_back(entry.first);
     return result;
 }
 
@@ -206,10 +205,10 @@ bool Configurator::contains(const std::string& key) const {
 
 const std::string* Configurator::find(const std::string& key, int index) const {
     if (index < 0) return nullptr;
-    auto range = entries_.equal_range(key);
-    for (auto it = range.first; it != range.second; ++it, --index)
-        if (index == 0) return &it->second;
-    return nullptr;
+    const auto it = entries_.find(key);
+    if (it == entries_.end() || static_cast<std::size_t>(index) >= it->second.size())
+        return nullptr;
+    return &it->second[static_cast<std::size_t>(index)];
 }
 
 bool Configurator::get_string(const std::string& key, std::string& value, int index) const {

@@ -32,7 +32,9 @@ private:
     };
     const std::string* find(const std::string& key, int index) const;
 
-    std::multimap<std::string, std::string, KeyLess> entries_;
+    // Each key as first written, with its values in file order: a look-up by index is one
+    // search of the key, so reading every value of a key is linear in their number.
+    std::map<std::string, std::vector<std::string>, KeyLess> entries_;
 };
 
 // Reads a configuration file into `store`; false when it cannot be opened or is not a regular

@@ -6,6 +6,7 @@
 #include "ScopedValue.h"
 #include "Tracer.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -38,42 +39,163 @@ FileManager::~FileManager() = default;
 
 bool FileManager::addPath(const std::string& folder) {
     GW_TRACE(kModule, 4, "addPath : add <%s>", folder.c_str());
+    configuration_.add_folder(folder);
     pending_.push_back(PendingFolder{folder, true});
     return true;
 }
 
 void FileManager::constructPath() {
+    if (!index_loaded_) {
+        index_loaded_ = true;
+        loadIndex();
+    }
     if (pending_.empty()) return;
+    const std::int64_t start = index_clock_();
+    const std::int32_t before = total_;
+    bool recorded = false;
     for (;;) {
         const PendingFolder folder = std::move(pending_.front());
         pending_.pop_front();
+        platform::FileId identity;
+        std::string why;
+        const bool known =
+            platform::file_identity(folder.path, true, identity, why) == platform::Lookup::found;
         platform::FolderId id;
-        const bool known = platform::folder_id(folder.path, id);
-        if (platform::is_reserved_folder(folder.path, known ? &id : nullptr)) {
+        id.volume = identity.volume;
+        id.index = identity.index;
+        const auto met = known ? listed_.find(id) : listed_.end();
+        if (met != listed_.end()) {
+            // Configured twice, inside another configured folder, or reached through a link:
+            // its pictures count once.
+            GW_TRACE(kModule, 3, "constructPath : <%s> skipped, the same folder as <%s>",
+                     folder.path.c_str(), met->second.c_str());
+        } else if (platform::is_reserved_folder(folder.path, known ? &id : nullptr)) {
             // Pictures the user deleted must not come back, nor be moved within the bin.
             GW_TRACE(kModule, 4, "constructPath : <%s> passed over (trash or system folder)",
                      folder.path.c_str());
         } else {
-            if (known) seen_folders_.insert(id);
+            if (known) {
+                seen_folders_.insert(id);
+                listed_.emplace(id, folder.path);
+            }
             TreeBrowser browser(pending_, folder.path, seen_folders_);
             if (!DirectoryScanner::scan(DirectoryScanner::pattern(folder.path), browser) &&
                 folder.configured)
                 GW_TRACE(kModule, 1, "constructPath : cannot list <%s> (%s)", folder.path.c_str(),
                          platform::folder_problem(folder.path).c_str());
-            if (browser.files() != 0) {
-                indexed_.push_back(IndexedFolder{folder.path, browser.files()});
-                total_ =
-                    total_ > INT32_MAX - browser.files() ? INT32_MAX : total_ + browser.files();
-                GW_TRACE(kModule, 4, "constructPath : add <%s> with %d files (%d remain)",
-                         folder.path.c_str(), browser.files(), static_cast<int>(pending_.size()));
-                break;
-            }
+            if (record(folder.path, browser.files(), identity)) recorded = true;
         }
         if (pending_.empty()) break;
+        // The rest waits for the next step: keys and due pictures are not held up by a walk.
+        if (index_clock_() - start >= budget_ms_) break;
     }
-    randomizator_.init(total_);
+    if (pending_.empty()) finishWalk();
+    // Pictures found meanwhile join the round under way; numbers that moved down start one.
+    if (total_ < before)
+        randomizator_.init(total_);
+    else
+        randomizator_.extend(total_);
+    if (!recorded)
+        GW_TRACE(kModule, 3, "constructPath : %d files in %d paths", total_,
+                 static_cast<int>(indexed_.size()));
+    if (pending_.empty()) saveIndex();
+}
+
+bool FileManager::record(const std::string& folder, std::int32_t files,
+                         const platform::FileId& id) {
+    const auto slot = slots_.find(folder);
+    if (slot != slots_.end()) {
+        IndexedFolder& known = indexed_[slot->second];
+        known.confirmed = true;
+        if (known.files == files) {
+            known.id = id;
+            return false;
+        }
+        // Listed again with another count: the files after it are numbered anew.
+        total_ = static_cast<std::int32_t>(
+            std::min<std::int64_t>(INT32_MAX, std::int64_t(total_) - known.files + files));
+        known.files = files;
+        known.id = id;
+    } else {
+        if (files == 0) return false;
+        slots_.emplace(folder, indexed_.size());
+        indexed_.push_back(IndexedFolder{folder, files, id, true});
+        total_ = total_ > INT32_MAX - files ? INT32_MAX : total_ + files;
+    }
+    GW_TRACE(kModule, 4, "constructPath : add <%s> with %d files (%d remain)", folder.c_str(),
+             files, static_cast<int>(pending_.size()));
     GW_TRACE(kModule, 3, "constructPath : %d files in %d paths", total_,
              static_cast<int>(indexed_.size()));
+    return true;
+}
+
+void FileManager::finishWalk() {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < indexed_.size(); ++i) {
+        if (!indexed_[i].confirmed || indexed_[i].files == 0) {
+            GW_TRACE(kModule, 3, "constructPath : <%s> left the index", indexed_[i].path.c_str());
+            continue;
+        }
+        if (kept != i) indexed_[kept] = std::move(indexed_[i]);
+        ++kept;
+    }
+    indexed_.resize(kept);
+    slots_.clear();
+    std::int64_t sum = 0;
+    for (std::size_t i = 0; i < indexed_.size(); ++i) {
+        slots_.emplace(indexed_[i].path, i);
+        sum += indexed_[i].files;
+    }
+    total_ = static_cast<std::int32_t>(std::min<std::int64_t>(INT32_MAX, sum));
+}
+
+void FileManager::loadIndex() {
+    if (index_file_.empty()) return;
+    SavedIndex saved;
+    std::string why;
+    if (!IndexStore::load(index_file_, saved, why)) {
+        GW_TRACE(kModule, 1, "loadIndex : <%s> ignored (%s)", index_file_.c_str(), why.c_str());
+        return;
+    }
+    if (saved.configuration != configuration_.value()) {
+        GW_TRACE(kModule, 2, "loadIndex : <%s> ignored (saved for other folders or exclusions)",
+                 index_file_.c_str());
+        return;
+    }
+    std::int64_t sum = 0;
+    for (SavedFolder& folder : saved.folders) {
+        // The same path twice cannot come from a save: the file is not to be trusted.
+        if (!slots_.emplace(folder.path, indexed_.size()).second) {
+            GW_TRACE(kModule, 1, "loadIndex : <%s> ignored (corrupt)", index_file_.c_str());
+            indexed_.clear();
+            slots_.clear();
+            return;
+        }
+        indexed_.push_back(IndexedFolder{std::move(folder.path), folder.files, folder.id, false});
+        sum += folder.files;
+    }
+    total_ = static_cast<std::int32_t>(sum);
+    GW_TRACE(kModule, 2, "loadIndex : %d folders, %d files from <%s>",
+             static_cast<int>(indexed_.size()), total_, index_file_.c_str());
+    if (total_ > 0 && !(saved.has_round && randomizator_.restore_state(saved.round, total_)))
+        randomizator_.init(total_);
+}
+
+bool FileManager::saveIndex() {
+    if (index_file_.empty() || !index_loaded_) return false;
+    SavedIndex index;
+    index.configuration = configuration_.value();
+    for (const IndexedFolder& folder : indexed_)
+        if (folder.files > 0)
+            index.folders.push_back(SavedFolder{folder.path, folder.id, folder.files});
+    index.has_round = randomizator_.save_state(index.round);
+    if (!IndexStore::save(index_file_, index)) {
+        GW_TRACE(kModule, 1, "saveIndex : cannot write <%s>", index_file_.c_str());
+        return false;
+    }
+    GW_TRACE(kModule, 3, "saveIndex : %d folders, %d files to <%s>",
+             static_cast<int>(index.folders.size()), total_, index_file_.c_str());
+    return true;
 }
 
 std::string FileManager::pathFromIndex(std::int32_t index) {
@@ -131,6 +253,7 @@ const FileManager::Listing& FileManager::listing_of(const std::string& folder) {
 
 void FileManager::addExcludePattern(const std::string& pattern) {
     GW_TRACE(kModule, 4, "addExcludePattern : add <%s>", pattern.c_str());
+    configuration_.add_pattern(pattern);
     exclude_patterns_.push_back(pattern);
 }
 

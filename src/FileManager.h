@@ -5,14 +5,17 @@
 #include "DirectoryScanner.h"
 #include "History.h"
 #include "ImageCache.h"
+#include "IndexStore.h"
 #include "Platform.h"
 #include "Randomizator.h"
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class BitMap;
@@ -29,8 +32,20 @@ public:
 
     // Queues a configured folder; always true.
     bool addPath(const std::string& folder);
-    // One step of building the index: at most one folder with files recorded.
+    // One step of building the index: folders are listed, breadth first, for up to the step's
+    // budget (at least one folder). The first step takes up the saved index, if any.
     void constructPath();
+    // Milliseconds of listing that one constructPath may spend, read on `clock` (the
+    // monotonic clock unless given; tests give their own).
+    using IndexClock = std::int64_t (*)();
+    void setIndexBudget(std::int32_t ms, IndexClock clock = nullptr) {
+        budget_ms_ = ms;
+        index_clock_ = clock ? clock : &platform::monotonic_ms;
+    }
+    // The index is loaded from and saved to `file`; empty for none (the default).
+    void useIndexFile(const std::string& file) { index_file_ = file; }
+    // Saves the index and the random round to the index file; false when none was written.
+    bool saveIndex();
     // Full path of file number `index`; empty when no file can be named for it. The last
     // folder's listing is kept while the folder stays the same (identity and last write).
     std::string pathFromIndex(std::int32_t index);
@@ -78,7 +93,15 @@ private:
     struct IndexedFolder {
         std::string path;
         std::int32_t files;
+        platform::FileId id;    // the folder's identity and last write when counted
+        bool confirmed = false; // listed by this run's walk
     };
+    // The saved index, when its configuration is this one: its folders become the index.
+    void loadIndex();
+    // Takes one listed folder's count into the index; true when it changed the index.
+    bool record(const std::string& folder, std::int32_t files, const platform::FileId& id);
+    // The walk is over: folders it did not meet leave the index.
+    void finishWalk();
     // One folder's file names, in listing order, with the folder's identity when listed.
     struct Listing {
         std::string folder;
@@ -131,9 +154,16 @@ private:
     const Listing& listing_of(const std::string& folder);
 
     std::vector<IndexedFolder> indexed_;
+    std::unordered_map<std::string, std::size_t> slots_; // path to its place in indexed_
     std::deque<PendingFolder> pending_;
+    std::map<platform::FolderId, std::string> listed_; // folders this walk listed
     std::vector<std::string> exclude_patterns_;
     std::int32_t total_ = 0;
+    std::int32_t budget_ms_ = 8;
+    IndexClock index_clock_ = &platform::monotonic_ms;
+    std::string index_file_;
+    bool index_loaded_ = false; // the saved index was looked for
+    IndexStore::ConfigurationKey configuration_;
     Randomizator randomizator_;
     History history_;
     ImageCache cache_;

@@ -164,4 +164,12 @@ std::int64_t modified_ms(const FileId& id);
 // directory", "Not a directory", "Permission denied", ...).
 std::string folder_problem(const std::string& path);
 
+// Where the saved file index lives, in the user's cache folder; creates that folder where
+// needed. Empty when it cannot be named.
+std::string index_file_path();
+
+// Puts the file `from` in the place of `to` in one step: a reader sees the old file or the
+// new one, never a mix. False when it could not.
+bool replace_file(const std::string& from, const std::string& to);
+
 } // namespace platform

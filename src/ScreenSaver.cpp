@@ -144,6 +144,11 @@ bool ScreenSaver::read_config(const char* file_name) {
     for (const char* key : {"sauf", "exclude"})
         for (int i = 0; config.get_string(key, value, i); ++i)
             d_->file_manager.addExcludePattern(value);
+    // The index of a library is kept between runs, so that a show starts from all of it.
+    const std::string index_file = platform::index_file_path();
+    if (index_file.empty())
+        GW_TRACE(kModule, 2, "read_config : no cache folder, the index is not kept");
+    d_->file_manager.useIndexFile(index_file);
     return true;
 }
 
@@ -247,6 +252,7 @@ void ScreenSaver::erase() {
 void ScreenSaver::suppress_all() {
     GW_TRACE(kModule, 3, "done");
     d_->suppressor.suppress_all();
+    d_->file_manager.saveIndex();
 }
 
 bool ScreenSaver::index_complete() const { return d_->file_manager.indexComplete(); }

@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,6 +215,74 @@ TEST(FileIndexTest, FolderListingIsKeptWhileTheFolderIsUnchanged) {
     EXPECT_EQ(f + "/g", manager.pathFromIndex(0));
 }
 
+// A clock that moves on by one millisecond each time it is read: a walk that takes time.
+std::int64_t g_ticks = 0;
+std::int64_t ticking_clock() { return ++g_ticks; }
+
+TEST(FileIndexTest, EachStepListsFoldersForItsBudgetAndTracesEveryFolder) {
+    TempDir dir;
+    for (int i = 0; i < 30; ++i) {
+        test::make_dirs(dir / ("f" + std::to_string(i)));
+        touch(dir / ("f" + std::to_string(i) + "/p"));
+    }
+    TraceFile trace;
+    FileManager manager;
+    manager.setIndexBudget(4, &ticking_clock);
+    manager.addPath(dir.path());
+    manager.constructPath();
+    // Two clock reads a folder: the root and a few folders fit the first step, not all 30.
+    const int first = trace.count(" files in ");
+    EXPECT_GE(first, 1);
+    EXPECT_LE(first, 4);
+    int steps = 1;
+    while (!manager.indexComplete() && steps < 100) {
+        manager.constructPath();
+        ++steps;
+    }
+    EXPECT_EQ(30, manager.total());
+    EXPECT_GE(steps, 8);
+    // One pair of lines per folder recorded, whatever the number of steps.
+    EXPECT_EQ(30, trace.count("> with 1 files ("));
+    EXPECT_EQ(30, trace.count(" files in "));
+    EXPECT_TRUE(trace.contains("constructPath : 30 files in 30 paths"));
+}
+
+TEST(FileIndexTest, AFolderReachedTwiceIsIndexedOnce) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> configured; // relative to the test folder
+        std::string skipped, kept;           // the line naming the folder passed over
+    };
+    const Case cases[] = {
+        {"configured twice", {"lib", "lib"}, "lib", "lib"},
+        {"inner folder configured too", {"lib", "lib/sub"}, "lib/sub", "lib/sub"},
+        {"inner folder configured first", {"lib/sub", "lib"}, "lib/sub", "lib/sub"},
+        {"through a link", {"lib", "link"}, "link", "lib"},
+        {"by another spelling", {"lib", "lib/sub/.."}, "lib/sub/..", "lib"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        test::make_dirs(dir / "lib/sub");
+        touch(dir / "lib/a");
+        touch(dir / "lib/sub/b");
+        touch(dir / "lib/sub/c");
+        ASSERT_EQ(0, symlink((dir / "lib").c_str(), (dir / "link").c_str()));
+        TraceFile trace;
+        FileManager manager;
+        for (const std::string& folder : c.configured) manager.addPath(dir / folder);
+        index_all(manager);
+        EXPECT_EQ(3, manager.total()) << c.name;
+        EXPECT_EQ(1, trace.count("skipped, the same folder as")) << c.name;
+        EXPECT_EQ(1, trace.count("constructPath : <" + (dir / c.skipped) +
+                                 "> skipped, the same folder as <" + (dir / c.kept) + ">"))
+            << c.name;
+        std::set<std::string> names;
+        for (int i = 0; i < 3; ++i)
+            names.insert(manager.pathFromIndex(i).substr(manager.pathFromIndex(i).rfind('/')));
+        EXPECT_EQ((std::set<std::string>{"/a", "/b", "/c"}), names) << c.name;
+    }
+}
+
 class FileManagerTest : public testing::Test {
 protected:
     std::string picture(const std::string& relative, int width = 40, int height = 30) {
@@ -399,6 +468,126 @@ TEST_F(FileManagerTest, SteppingBackShowsTheSamePicturesAfterTheyLeftTheCache) {
         EXPECT_TRUE(trace.contains("get( " + path + " ) not in cache"));
     }
     EXPECT_GE(trace.count("over the byte budget --> no more cached"), 5);
+}
+
+// Runs of a show over the same library, each with a file manager of its own, as separate
+// processes would have, sharing one index file.
+class SavedIndexTest : public FileManagerTest {
+protected:
+    std::string index_file() const { return dir / "cache/index"; }
+    void configure(FileManager& m, const std::vector<std::string>& patterns = {}) {
+        m.setCacheSize(4);
+        m.addPath(dir / "lib");
+        for (const std::string& p : patterns) m.addExcludePattern(p);
+        m.useIndexFile(index_file());
+    }
+    // One run of `steps` pictures; what it showed.
+    std::vector<std::string> run(int steps) {
+        FileManager m;
+        configure(m);
+        index_all(m);
+        std::vector<std::string> shown;
+        for (int i = 0; i < steps; ++i) {
+            std::string path;
+            if (m.nextImage(160, 120, path)) shown.push_back(path);
+        }
+        m.saveIndex();
+        clock.advance(1000);
+        return shown;
+    }
+    void library(int folders, int per_folder) {
+        for (int f = 0; f < folders; ++f)
+            for (int i = 0; i < per_folder; ++i)
+                picture("lib/d" + std::to_string(f) + "/p" + std::to_string(i) + ".png", 8, 6);
+    }
+    test::FakeClock clock{1800000000, 0};
+};
+
+TEST_F(SavedIndexTest, ShortRunsShowEveryPictureOnceBeforeAnyComesAgain) {
+    test::make_dirs(dir / "cache");
+    library(4, 5);
+    std::set<std::string> seen;
+    for (int r = 0; r < 5; ++r)
+        for (const std::string& path : run(4)) EXPECT_TRUE(seen.insert(path).second) << path;
+    EXPECT_EQ(20u, seen.size());
+    EXPECT_EQ(4, trace.count("loadIndex : 4 folders, 20 files from <" + index_file() + ">"));
+    // The next round starts with another picture than the last one shown.
+    const std::vector<std::string> next = run(20);
+    EXPECT_EQ(20u, std::set<std::string>(next.begin(), next.end()).size());
+
+    // A later run draws from the whole library from its first step on.
+    FileManager m;
+    configure(m);
+    m.setIndexBudget(0, &ticking_clock);
+    m.constructPath();
+    EXPECT_FALSE(m.indexComplete());
+    EXPECT_EQ(20, m.total());
+}
+
+TEST_F(SavedIndexTest, ABadIndexFileIsIgnoredWithOneLine) {
+    test::make_dirs(dir / "cache");
+    library(2, 2);
+    run(1);
+    const std::string good = test::read_file(index_file());
+    std::string flipped = good;
+    flipped[flipped.size() / 2] ^= 0x20;
+    struct Case {
+        const char* name;
+        std::function<void()> spoil;
+        std::string why; // "" when a level 2 line says it is not this configuration's
+    };
+    const Case cases[] = {
+        {"missing", [&] { unlink(index_file().c_str()); }, "missing"},
+        {"empty", [&] { test::write_file(index_file(), ""); }, "empty"},
+        {"foreign", [&] { test::write_file(index_file(), "P6 1 1 255\nabc"); },
+         "not an index of this program"},
+        {"truncated", [&] { test::write_file(index_file(), good.substr(0, good.size() - 9)); },
+         "truncated"},
+        {"corrupt", [&] { test::write_file(index_file(), flipped); }, "corrupt"},
+        {"a folder", [&] { test::make_dirs(index_file()); }, "not a file"},
+        {"another configuration", [&] { test::write_file(index_file(), good); }, ""},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(index_file());
+        c.spoil();
+        const int before = trace.count("loadIndex : ");
+        FileManager m;
+        configure(m, c.why.empty() ? std::vector<std::string>{"x"} : std::vector<std::string>{});
+        index_all(m);
+        EXPECT_EQ(4, m.total()) << c.name;
+        EXPECT_EQ(before + 1, trace.count("loadIndex : ")) << c.name;
+        EXPECT_TRUE(trace.contains(
+            "loadIndex : <" + index_file() + "> ignored (" +
+            (c.why.empty() ? std::string("saved for other folders or exclusions") : c.why) + ")"))
+            << c.name;
+    }
+}
+
+TEST_F(SavedIndexTest, TheWalkFollowsWhatChangedSinceTheSave) {
+    test::make_dirs(dir / "cache");
+    library(3, 2);
+    run(2);
+    picture("lib/d0/p9.png", 8, 6);
+    std::filesystem::remove_all(dir / "lib/d1");
+    picture("lib/new/n.png", 8, 6);
+    FileManager m;
+    configure(m);
+    m.constructPath();
+    EXPECT_TRUE(trace.contains("loadIndex : 3 folders, 6 files from"));
+    index_all(m);
+    EXPECT_EQ(6, m.total());
+    EXPECT_TRUE(trace.contains("constructPath : <" + (dir / "lib/d1") + "> left the index"));
+    std::set<std::string> names;
+    for (int i = 0; i < 6; ++i) names.insert(m.pathFromIndex(i).substr(dir.path().size()));
+    EXPECT_EQ((std::set<std::string>{"/lib/d0/p0.png", "/lib/d0/p1.png", "/lib/d0/p9.png",
+                                     "/lib/d2/p0.png", "/lib/d2/p1.png", "/lib/new/n.png"}),
+              names);
+    // What the walk found is what the next run takes up.
+    EXPECT_TRUE(m.saveIndex());
+    FileManager later;
+    configure(later);
+    later.constructPath();
+    EXPECT_TRUE(trace.contains("loadIndex : 3 folders, 6 files from"));
 }
 
 } // namespace

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -209,6 +211,116 @@ TEST_F(Randomizing, IgnoredAndHarmlessCalls) {
     EXPECT_EQ((std::vector<std::int32_t>{3, 4, 5, 1, 7, 2, 6, 0, 9, 8}), take(r, 10));
     EXPECT_TRUE(trace.contains("update_valid : nb_value=10-->10"));
     EXPECT_FALSE(trace.contains("-->9"));
+}
+
+// Where one cycle ends and the next begins, the value just shown never comes again at once.
+TEST_F(Randomizing, NoValueTwiceInARowAcrossCycles) {
+    for (const int n : {2, 3, 4}) {
+        r.init(n);
+        std::int32_t last = -1;
+        for (int cycle = 0; cycle < 200; ++cycle) {
+            const std::vector<std::int32_t> got = take(r, n);
+            EXPECT_EQ(iota(n), sorted(got)) << n;
+            EXPECT_NE(last, got.front()) << n << " cycle " << cycle;
+            last = got.back();
+            clock.advance(1);
+        }
+    }
+}
+
+// The values not yet handed out in a round, in the order they come: the rest of the round.
+std::vector<std::int32_t> rest_of_round(Randomizator& r, int n) { return take(r, n); }
+
+TEST_F(Randomizing, ARoundGrowsAndIsTakenUpAgainWhereItStood) {
+    struct Case {
+        const char* name;
+        int size, shown, rejected, grown_to;
+    };
+    // rejected: how many of the first cycle are reported not usable, so that the round being
+    // saved (the second cycle) is over fewer values than its size.
+    const Case cases[] = {{"plain", 50, 20, 0, 50},
+                          {"grown", 50, 20, 0, 80},
+                          {"dropped", 50, 20, 7, 50},
+                          {"dropped and grown twice", 50, 10, 7, 90}};
+    for (const Case& c : cases) {
+        Randomizator first;
+        first.init(c.size);
+        std::set<std::int32_t> rejected;
+        for (int i = 0; i < c.size; ++i) {
+            const std::int32_t v = first.try_next();
+            const bool keep = static_cast<int>(rejected.size()) >= c.rejected;
+            if (!keep) rejected.insert(v);
+            first.set_result(keep);
+        }
+        clock.advance(3);
+        std::set<std::int32_t> shown;
+        for (const std::int32_t v : take(first, c.shown)) shown.insert(v);
+        if (c.grown_to > c.size) {
+            first.extend((c.size + c.grown_to) / 2);
+            for (const std::int32_t v : take(first, 5)) shown.insert(v);
+            first.extend(c.grown_to);
+        }
+        RoundState state;
+        ASSERT_TRUE(first.save_state(state)) << c.name;
+
+        // The round goes on with every value not yet shown, new ones included, once each.
+        std::vector<std::int32_t> expected;
+        for (int v = 0; v < c.grown_to; ++v)
+            if (!shown.count(v) && !rejected.count(v)) expected.push_back(v);
+        const int left = static_cast<int>(expected.size());
+        Randomizator again;
+        ASSERT_TRUE(again.restore_state(state, c.grown_to)) << c.name;
+        const std::vector<std::int32_t> rest = rest_of_round(again, left);
+        EXPECT_EQ(expected, sorted(rest)) << c.name;
+        EXPECT_EQ(rest, rest_of_round(first, left)) << c.name << ": the same order";
+
+        // Files added since the save join the round taken up.
+        Randomizator more;
+        ASSERT_TRUE(more.restore_state(state, c.grown_to + 3)) << c.name;
+        for (int v = c.grown_to; v < c.grown_to + 3; ++v) expected.push_back(v);
+        EXPECT_EQ(expected, sorted(rest_of_round(more, left + 3))) << c.name;
+    }
+}
+
+TEST_F(Randomizing, BadSavedRoundsAreRefused) {
+    r.init(10);
+    take(r, 4);
+    RoundState good;
+    ASSERT_TRUE(r.save_state(good));
+    const std::vector<std::pair<const char*, std::function<void(RoundState&)>>> damage = {
+        {"size 0", [](RoundState& s) { s.size = 0; }},
+        {"size above n", [](RoundState& s) { s.size = 11; }},
+        {"position past the end", [](RoundState& s) { s.position = 10; }},
+        {"position before the start", [](RoundState& s) { s.position = -1; }},
+        {"dropped out of range", [](RoundState& s) { s.dropped = {10}; }},
+        {"dropped not ascending",
+         [](RoundState& s) {
+             s.dropped = {3, 2};
+         }},
+        {"everything dropped", [](RoundState& s) { s.dropped = iota(10); }},
+        {"last shown out of range", [](RoundState& s) { s.last_shown = 10; }},
+        {"extension that shrinks",
+         [](RoundState& s) {
+             s.extensions = {{1, 9}};
+         }},
+        {"extension past n",
+         [](RoundState& s) {
+             s.extensions = {{1, 12}};
+         }},
+    };
+    for (const auto& d : damage) {
+        RoundState bad = good;
+        d.second(bad);
+        Randomizator other;
+        EXPECT_FALSE(other.restore_state(bad, 10)) << d.first;
+        EXPECT_EQ(0, other.get_nb_value()) << d.first;
+    }
+    // A fresh init has no round to keep yet.
+    Randomizator fresh;
+    RoundState none;
+    EXPECT_FALSE(fresh.save_state(none));
+    fresh.init(5);
+    EXPECT_FALSE(fresh.save_state(none));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <unistd.h>
 #include <vector>
 
@@ -116,7 +117,7 @@ TEST_F(ScreenSaverTest, ZeroOrNegativeDelayStepsAtEveryTick) {
 }
 
 TEST_F(ScreenSaverTest, WorkedExampleOfTimingPauseAndForcedSteps) {
-    // Seven folders of one picture: the first step indexes five of them.
+    // Seven folders of one picture: a tree this small is indexed within the first step.
     for (int i = 0; i < 7; ++i) picture("d" + std::to_string(i) + "/p.png");
     ASSERT_TRUE(configure("path " + (dir / "pics") + "\n"));
     connect();
@@ -124,8 +125,7 @@ TEST_F(ScreenSaverTest, WorkedExampleOfTimingPauseAndForcedSteps) {
     tick_at(0);
     ASSERT_EQ(1u, display.draws.size());
     EXPECT_TRUE(state.traced("next( not forced ) [0:0ms]"));
-    EXPECT_TRUE(state.traced("constructPath : 5 files in 5 paths"));
-    EXPECT_FALSE(state.traced("constructPath : 6 files in 6 paths"));
+    EXPECT_TRUE(state.traced("constructPath : 7 files in 7 paths"));
     EXPECT_TRUE(state.traced("--------------------------------------------"));
     EXPECT_EQ(0u, ticks(0, 4980));
     EXPECT_EQ(1u, ticks(4980, 5000));
@@ -223,6 +223,27 @@ TEST_F(ScreenSaverTest, MarkedFileIsDeletedAtTheFifthStepOrAtTheEnd) {
     saver.suppress_all();
     EXPECT_FALSE(test::exists(last));
     EXPECT_TRUE(state.traced("done"));
+}
+
+// The index lives in the user's cache folder: saved when the show ends, taken up by the next
+// show of the same folders, which goes on with the pictures not shown yet.
+TEST_F(ScreenSaverTest, TheNextShowTakesUpTheIndexFromTheCacheFolder) {
+    ASSERT_NO_FATAL_FAILURE(show_pictures(6, "p"));
+    const std::string index = dir / "cache/glimmerwall/index";
+    saver.next(true);
+    saver.next(true);
+    std::set<std::string> shown = {display.draws[0].caption, display.draws[1].caption};
+    saver.suppress_all();
+    EXPECT_TRUE(test::exists(index));
+
+    ScreenSaver later;
+    ASSERT_TRUE(later.read_config((dir / "Glimmerwall.cfg").c_str()));
+    test::RecordingDisplay other;
+    later.set_window_manager(&other, 320, 240);
+    for (int i = 0; i < 4; ++i) later.next(true);
+    EXPECT_TRUE(state.traced("loadIndex : 1 folders, 6 files from <" + index + ">"));
+    for (const auto& draw : other.draws) EXPECT_TRUE(shown.insert(draw.caption).second);
+    EXPECT_EQ(6u, shown.size());
 }
 
 TEST_F(ScreenSaverTest, ErasedFileIsTheOneOnScreenAfterItsFolderChanged) {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -263,6 +264,18 @@ std::string folder_problem(const std::string& path) {
     if (!dir) return std::strerror(errno);
     closedir(dir);
     return "the listing failed";
+}
+
+std::string index_file_path() {
+    const std::string cache = user_folder("XDG_CACHE_HOME", ".cache");
+    if (cache.empty()) return {};
+    const std::string folder = cache + "/glimmerwall";
+    if (!make_folders(folder)) return {};
+    return folder + "/index";
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 } // namespace platform

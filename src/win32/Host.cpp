@@ -93,6 +93,9 @@ std::string settings_note(const std::string& program_folder) {
         "    small: a 400 x 200 window at the top right instead of the whole screen\n"
         "    trace <0 to 4>: how much goes to the trace file d:\\Glimmerwall.txt, 4 unless set\n"
         "\n"
+        "The folders found are kept in %LOCALAPPDATA%\\Glimmerwall\\index, so that the next show\n"
+        "draws from all of them at once; deleting that file is always safe.\n"
+        "\n"
         "During the show: Space pauses, Right and Left step, Delete sends the picture to the\n"
         "recycle bin a few pictures later; any other key or a clear mouse movement ends it.";
     return text;

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
+#include <cstdlib>
 #include <cstring>
 
 #include <direct.h>
@@ -283,6 +286,29 @@ std::string folder_problem(const std::string& path) {
     if (find == INVALID_HANDLE_VALUE) return system_message(GetLastError());
     FindClose(find);
     return "the listing failed";
+}
+
+std::string index_file_path() {
+    // The local (not roaming) application data: the index describes this machine's disks.
+    char local[MAX_PATH];
+    std::string base;
+    if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local) == S_OK)
+        base = local;
+    else if (const char* named = std::getenv("LOCALAPPDATA"))
+        base = named;
+    if (base.empty()) return {};
+    const std::string folder = base + "\\Glimmerwall";
+    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return {};
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {};
+    return folder + "\\index";
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 } // namespace platform

@@ -78,10 +78,10 @@ std::vector<std::string> inherited_environment(const std::vector<std::string>& d
 
 std::vector<std::string> program_environment(const std::vector<std::string>& set,
                                              const std::string& suppressions) {
-    std::vector<std::string> result =
-        inherited_environment({"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=", "HOME=",
-                               "XDG_STATE_HOME=", "XDG_DATA_HOME=", "XDG_CONFIG_HOME=",
-                               "XDG_RUNTIME_DIR=", "LSAN_OPTIONS=", "ASAN_OPTIONS="});
+    std::vector<std::string> result = inherited_environment(
+        {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_VIDEODRIVER=", "HOME=", "XDG_STATE_HOME=",
+         "XDG_DATA_HOME=", "XDG_CONFIG_HOME=", "XDG_CACHE_HOME=", "XDG_RUNTIME_DIR=",
+         "LSAN_OPTIONS=", "ASAN_OPTIONS="});
     // Known leaks of system libraries are suppressed by function name, which needs stacks
     // unwound through libraries built without frame pointers.
     const char* asan = std::getenv("ASAN_OPTIONS");

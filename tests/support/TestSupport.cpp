@@ -107,9 +107,14 @@ int count(const std::string& text, const std::string& needle) {
 
 StateHome::StateHome(const TempDir& dir) : folder_(dir / "state") {
     setenv("XDG_STATE_HOME", folder_.c_str(), 1);
+    // The saved index too: a show of one test must not take up another's.
+    setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
 }
 
-StateHome::~StateHome() { unsetenv("XDG_STATE_HOME"); }
+StateHome::~StateHome() {
+    unsetenv("XDG_STATE_HOME");
+    unsetenv("XDG_CACHE_HOME");
+}
 
 std::string StateHome::trace() const { return read_file(folder_ + "/glimmerwall/Glimmerwall.txt"); }
 

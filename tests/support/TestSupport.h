@@ -54,8 +54,8 @@ public:
 // Number of occurrences of `needle` in `text`, none overlapping.
 int count(const std::string& text, const std::string& needle);
 
-// Points XDG_STATE_HOME at `dir`/state while it lives, so that a show started by the test
-// writes its own trace file there; reads that file back.
+// Points XDG_STATE_HOME at `dir`/state (and XDG_CACHE_HOME at `dir`/cache) while it lives, so
+// that a show started by the test writes its own trace file and index there; reads the trace.
 class StateHome : private test::NoCopy {
 public:
     explicit StateHome(const TempDir& dir);
