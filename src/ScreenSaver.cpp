@@ -73,6 +73,11 @@ public:
     std::string shown_caption;
     // A step waits for its picture.
     bool waiting = false;
+    // Right pressed while a step waited: each brings one more step once it is done.
+    int queued_steps = 0;
+
+    // Begins a step at `now`: the next picture, or the wait for it.
+    void begin_step(bool forced, std::int32_t now);
 
     // Ends the step that the file manager's `step` answered, unless it waits.
     void end_step(FileManager::Step step, BitMap* image, const std::string& path, std::int32_t now);
@@ -100,6 +105,20 @@ void ScreenSaver::PrivateScreenSaver::end_step(FileManager::Step step, BitMap* i
     suppressor.suppress();
     if (step_count < INT32_MAX) ++step_count;
     file_manager.prepareNext(screen_width, screen_height);
+    if (queued_steps > 0) {
+        --queued_steps;
+        begin_step(true, elapsed_ms());
+    }
+}
+
+void ScreenSaver::PrivateScreenSaver::begin_step(bool forced, std::int32_t now) {
+    GW_TRACE(kModule, 4, "--------------------------------------------");
+    GW_TRACE(kModule, 4, "next( %sforced ) [%d:%dms]", forced ? "" : "not ", step_count, now);
+    std::string path;
+    BitMap* image = nullptr;
+    const FileManager::Step step =
+        file_manager.beginImage(screen_width, screen_height, path, image);
+    end_step(step, image, path, now);
 }
 
 ScreenSaver::ScreenSaver() : d_(std::make_unique<PrivateScreenSaver>()) {}
@@ -179,7 +198,10 @@ void ScreenSaver::next(bool forced) {
 
     const std::int32_t now = elapsed_ms();
     if (d.waiting) {
-        // Right while the picture is decoded: that picture comes as soon as it is ready.
+        // Right while the picture is decoded: one more step once that picture is shown, as
+        // many as were pressed (a held key's repeats are coalesced by the shells).
+        constexpr int kMostQueued = 16;
+        if (forced && d.queued_steps < kMostQueued) ++d.queued_steps;
         std::string path;
         BitMap* image = nullptr;
         const FileManager::Step step =
@@ -193,14 +215,7 @@ void ScreenSaver::next(bool forced) {
         (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.delay))))
         return;
 
-    GW_TRACE(kModule, 4, "--------------------------------------------");
-    GW_TRACE(kModule, 4, "next( %sforced ) [%d:%dms]", forced ? "" : "not ", d.step_count, now);
-
-    std::string path;
-    BitMap* image = nullptr;
-    const FileManager::Step step =
-        d.file_manager.beginImage(d.screen_width, d.screen_height, path, image);
-    d.end_step(step, image, path, now);
+    d.begin_step(forced, now);
 }
 
 void ScreenSaver::set_decoder(Decoder* decoder) { d_->file_manager.setDecoder(decoder); }
@@ -227,11 +242,13 @@ void ScreenSaver::prev() {
     GW_TRACE(kModule, 3, "prev");
     // The step that waited is given up: the one that follows goes back in the history.
     d_->waiting = false;
+    d_->queued_steps = 0;
     d_->file_manager.rewindToPrevious();
 }
 
 void ScreenSaver::toggle_pause() {
     d_->waiting = false;
+    d_->queued_steps = 0;
     d_->paused = !d_->paused;
     if (d_->paused) d_->file_manager.rewindToCurrent();
     GW_TRACE(kModule, 3, "toggle_pause : now %spaused", d_->paused ? "" : "not ");

@@ -22,8 +22,13 @@ void close_handle(HANDLE& handle) {
     handle = nullptr;
 }
 
-// One argument quoted as the C run-time parses it back: backslashes doubled before a quote.
+// One argument as the C run-time parses it back: quoted when it holds a blank or a quote
+// (or is empty), backslashes then doubled before a quote.
 void append_argument(std::string& line, const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+        line += argument;
+        return;
+    }
     line += '"';
     std::size_t backslashes = 0;
     for (char c : argument) {

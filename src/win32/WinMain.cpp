@@ -1,6 +1,7 @@
 // Entry of the Windows shell: what the host asks for (show, preview, settings), start-up, the
 // message loop with its 20 ms timer, orderly shutdown.
 #include "CommandLine.h"
+#include "DecodeWorker.h"
 #include "Host.h"
 #include "Platform.h"
 #include "ScreenSaver.h"
@@ -12,6 +13,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
 ScreenSaver g_screen_saver;
@@ -68,22 +72,36 @@ void start_up(const std::string& argument0, const char* command_line) {
 }
 
 // Messages as they come; the loop ends only on the quit message (GetMessageA's 0). Its -1 is
-// transient here, as the window is never destroyed while the loop runs.
-void run_message_loop() {
+// transient here, as the window is never destroyed while the loop runs. After each message
+// (the timer's come every 20 ms) the worker's answers are taken in.
+void run_message_loop(WorkerDecoder* decoder) {
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) != 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
+        if (decoder && decoder->pump()) g_screen_saver.on_decoded();
     }
 }
 
-// The controller drives `window` until the quit message; then the marked files go.
-void run_show(HWND window, bool hide_cursor) {
+// The switch that starts this program as the show's decode worker; never shown to the user.
+const char kWorkerSwitch[] = "--decode-worker";
+
+// The controller drives `window` until the quit message, its pictures decoded by a worker
+// process of this program; then the worker is stopped and the marked files go.
+void run_show(HWND window, bool hide_cursor, const std::string& argument0) {
     WindowManager display(window);
     g_screen_saver.set_window_manager(&display, display.width(), display.height());
+    auto decoder = std::make_unique<WorkerDecoder>(
+        module_path(argument0),
+        std::vector<std::string>{kWorkerSwitch, std::to_string(g_screen_saver.trace_level())},
+        WorkerDecoder::Limits{});
+    decoder->start();
+    g_screen_saver.set_decoder(decoder.get());
     SetTimer(window, 0, shell::kTimerPeriodMs, nullptr);
     if (hide_cursor) ShowCursor(FALSE);
-    run_message_loop();
+    run_message_loop(decoder.get());
+    g_screen_saver.set_decoder(nullptr);
+    decoder.reset();
     g_screen_saver.suppress_all();
 }
 
@@ -100,7 +118,7 @@ int run_preview(HINSTANCE instance, std::uint64_t handle, const std::string& arg
         shell::trace_no_window("create_preview_window", last_error());
         return 0;
     }
-    run_show(window, false);
+    run_show(window, false, argument0);
     return 0;
 }
 
@@ -116,6 +134,9 @@ int run_settings(std::uint64_t handle, const std::string& argument0) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     restrict_dll_search();
+    if (command_line && std::strncmp(command_line, kWorkerSwitch, sizeof kWorkerSwitch - 1) == 0)
+        return run_decode_worker(static_cast<std::int32_t>(
+            std::strtol(command_line + sizeof kWorkerSwitch - 1, nullptr, 10)));
     const std::string argument0 = program_argument();
     const command::Command command = command::parse(command_line);
     switch (command.request) {
@@ -135,7 +156,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
         shell::trace_no_window("create_screen_window", last_error());
         return 1;
     }
-    run_show(window, !g_screen_saver.is_small());
+    run_show(window, !g_screen_saver.is_small(), argument0);
     // The window ends with the process.
     return 0;
 }
