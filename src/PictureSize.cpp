@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace picture_size {
 
@@ -178,9 +180,30 @@ bool exr(Source& source, Size& size) {
             std::uint64_t entry = at;
             const std::uint64_t end = at + length;
             std::string channel;
+            std::vector<std::string> seen;
             for (;;) {
                 if (entry >= end || !read_name(source, entry, channel, name_limit)) return false;
                 if (channel.empty()) break;
+                // Type (half, float, uint), a linear flag and three reserved bytes, then the
+                // sampling along x and y. OpenEXR's readers step through the data window by
+                // the sampling and index their buffers by channel name: a channel named twice,
+                // an unknown type or a sampling other than full (or half, for the chroma of a
+                // luminance picture) is no picture that a camera or renderer writes, and the
+                // reader's loops over such a list are not bounded by the file.
+                unsigned char layout[16];
+                if (!read_exactly(source, entry, layout, sizeof layout) || le32(layout) > 2 ||
+                    layout[4] > 1)
+                    return false;
+                const std::uint32_t x_sampling = le32(layout + 8);
+                const std::uint32_t y_sampling = le32(layout + 12);
+                const bool chroma = channel == "RY" || channel == "BY";
+                if (!(x_sampling == 1 || (chroma && x_sampling == 2)) ||
+                    !(y_sampling == 1 || (chroma && y_sampling == 2)))
+                    return false;
+                for (const std::string& other : seen)
+                    if (other == channel) return false;
+                if (seen.size() >= 64) return false;
+                seen.push_back(channel);
                 entry += 16;
                 if (channel == "A")
                     have_alpha = true;

@@ -444,6 +444,11 @@ TEST_F(BitMapLoad, AnnouncedSizesAreCheckedInPixelsAndBytesBeforeDecoding) {
          "10000x10000 pixels of 16 bytes is too large"},
         // 20000 scan lines whose offsets cannot fit in the file.
         {"short.exr", pictures::exr_header(100, 20000, "BGR", 1000), nullptr},
+        // Channel lists that OpenEXR's reader can loop over without end: a channel named
+        // twice, channels sampled every 0 or every 3 pixels.
+        {"twice.exr", pictures::exr_header(24, 16, "BGRR", 24 * 16 * 16), nullptr},
+        {"sampled0.exr", pictures::exr_header(24, 16, "BGR", 24 * 16 * 12, 0), nullptr},
+        {"sampled3.exr", pictures::exr_header(24, 16, "BGR", 24 * 16 * 12, 3), nullptr},
         // 164 megapixels of 8 bytes.
         {"rgba16.png", "", "16384x10000 pixels of 8 bytes is too large"},
     };

@@ -307,7 +307,7 @@ std::string hostile(Hostile kind) {
 }
 
 std::string exr_header(std::int32_t width, std::int32_t height, const std::string& channels,
-                       std::size_t tail) {
+                       std::size_t tail, std::uint32_t sampling) {
     std::string out = bytes::le32({20000630u, 2});
     auto attribute = [&out](const char* name, const char* type, const std::string& value) {
         out += name + std::string(1, '\0') + type + std::string(1, '\0');
@@ -315,7 +315,8 @@ std::string exr_header(std::int32_t width, std::int32_t height, const std::strin
         out += value;
     };
     std::string list;
-    for (char c : channels) list += std::string(1, c) + '\0' + bytes::le32({2, 0, 1, 1});
+    for (char c : channels)
+        list += std::string(1, c) + '\0' + bytes::le32({2, 0, sampling, sampling});
     list += '\0';
     attribute("channels", "chlist", list);
     attribute("compression", "compression", std::string(1, '\0'));

@@ -58,6 +58,6 @@ std::string hostile(Hostile kind);
 // An OpenEXR file of the given data window and channels (one letter each, 32-bit float),
 // scan lines without compression, then `tail` bytes of zeros for offsets and pixels.
 std::string exr_header(std::int32_t width, std::int32_t height, const std::string& channels,
-                       std::size_t tail);
+                       std::size_t tail, std::uint32_t sampling = 1);
 
 } // namespace pictures
