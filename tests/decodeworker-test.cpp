@@ -94,7 +94,7 @@ TEST_F(DecodeWorkerTest, AFaultyDecodeIsRefusedAndTheNextPictureStillComes) {
         const char* name;
         const char* line;
     } const cases[] = {
-        {"crash.png", "refused: the decoder stopped (signal 11)"},
+        {"crash.png", "refused: the decoder stopped (signal "},
         {"greedy.png", "refused: the decoder ran out of memory"},
     };
     for (const Case& c : cases) {
