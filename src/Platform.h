@@ -98,7 +98,8 @@ public:
     Child& operator=(const Child&) = delete;
 
     // Starts `program` with `arguments`, its memory held to `memory_bytes` (0: no limit);
-    // false when it cannot be started.
+    // false when it cannot be started. From then on a write to a closed pipe fails in this
+    // process (SIGPIPE is ignored) instead of ending it.
     bool start(const std::string& program, const std::vector<std::string>& arguments,
                std::uint64_t memory_bytes);
     bool running() const;

@@ -35,6 +35,8 @@ bool Child::start(const std::string& program, const std::vector<std::string>& ar
                   std::uint64_t memory_bytes) {
     ChildEnd ignored;
     stop(ignored);
+    // A child that has gone makes the next write to it fail, rather than end this process.
+    signal(SIGPIPE, SIG_IGN);
     int to_child[2];
     int from_child[2];
     if (pipe2(to_child, O_CLOEXEC) != 0) return false;
