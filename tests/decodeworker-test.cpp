@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -33,6 +34,13 @@ void misbehave(const std::string& path) {
             held.emplace_back(new char[16 * 1024 * 1024]);
             std::memset(held.back().get(), 1, 16 * 1024 * 1024);
         }
+    }
+    if (path.find("sandboxed") != std::string::npos) {
+        // What a file that took over the worker might try: each must fail, or the worker
+        // crashes and the picture is refused.
+        std::FILE* written = std::fopen((path + ".written").c_str(), "w");
+        const int network = socket(AF_INET, SOCK_STREAM, 0);
+        if (written || network >= 0 || unlink(path.c_str()) == 0) std::raise(SIGSEGV);
     }
     if (path.find("chatter") != std::string::npos) {
         // A library that prints on the standard output must not garble the answers.
@@ -105,6 +113,15 @@ TEST_F(DecodeWorkerTest, AFaultyDecodeIsRefusedAndTheNextPictureStillComes) {
             << trace.text();
         EXPECT_NE(nullptr, decode(picture("fine.png"))) << c.name;
     }
+}
+
+// The worker reads pictures and nothing else: no file written or removed, no network.
+TEST_F(DecodeWorkerTest, TheWorkerCanNeitherWriteFilesNorReachTheNetwork) {
+    if (GW_SANITIZED) GTEST_SKIP() << "the sanitizers' leak check needs what the filter denies";
+    const std::string path = picture("sandboxed.png");
+    EXPECT_NE(nullptr, decode(path)) << trace.text();
+    EXPECT_TRUE(test::exists(path));
+    EXPECT_FALSE(test::exists(path + ".written"));
 }
 
 TEST_F(DecodeWorkerTest, ADecodeOverItsTimeIsEndedAndTheQueueGoesOn) {
