@@ -207,7 +207,9 @@ bool Randomizator::save_state(RoundState& state) const {
     state.size = cycle_size_;
     state.dropped = cycle_dropped_;
     state.seed = cycle_seed_;
-    state.position = position_;
+    // A candidate handed out and not yet judged (a picture decoded ahead, never shown) is
+    // handed out again by the next run.
+    state.position = waiting_ && position_ > 0 ? position_ - 1 : position_;
     state.last_shown = last_shown_;
     state.avoided = cycle_avoided_;
     state.extensions = extensions_;
