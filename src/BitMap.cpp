@@ -156,6 +156,24 @@ Dib load_reduced_jpeg(const char* path, std::int32_t iw, std::int32_t ih, std::i
     return decoded;
 }
 
+// The EXIF date and time a photo was taken, when it is one well-formed: "YYYY:MM:DD HH:MM:SS".
+std::string date_taken(FIBITMAP* decoded) {
+    FITAG* tag = nullptr;
+    if (!FreeImage_GetMetadata(FIMD_EXIF_EXIF, decoded, "DateTimeOriginal", &tag) || !tag ||
+        FreeImage_GetTagType(tag) != FIDT_ASCII)
+        return {};
+    const char* value = static_cast<const char*>(FreeImage_GetTagValue(tag));
+    const DWORD length = FreeImage_GetTagLength(tag);
+    if (!value || length < 19) return {};
+    std::string text(value, 19);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool separator = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
+        const char expected = i == 10 ? ' ' : ':';
+        if (separator ? text[i] != expected : (text[i] < '0' || text[i] > '9')) return {};
+    }
+    return text;
+}
+
 // Any decoded picture as 24 bits per pixel; null when the library cannot convert it.
 Dib to_24_bits(Dib decoded) {
     FIBITMAP* source = decoded.get();
@@ -345,6 +363,7 @@ bool BitMap::load_file(const char* name) {
              ih);
     GW_TRACE(kModule, 4, "~ rescale:%dx%d", w, h);
 
+    const std::string taken = date_taken(decoded.get());
     const Dib converted = to_24_bits(std::move(decoded));
     Dib resized;
     if (converted && w > 0 && h > 0)
@@ -357,6 +376,7 @@ bool BitMap::load_file(const char* name) {
     picture_ = std::move(resized);
     width_ = w;
     height_ = h;
+    taken_ = taken;
     return true;
 }
 
@@ -367,6 +387,7 @@ bool BitMap::allocate(std::int32_t width, std::int32_t height) {
     picture_ = std::move(picture);
     width_ = width;
     height_ = height;
+    taken_.clear();
     return true;
 }
 

@@ -39,6 +39,10 @@ public:
     const std::uint8_t* bits() const;
     // Bytes per row: width * 3 rounded up to a multiple of 4.
     std::int32_t pitch() const;
+    // When the photo was taken, as its EXIF DateTimeOriginal says ("YYYY:MM:DD HH:MM:SS");
+    // empty when the file does not say. Read with the pixels, from the same bytes.
+    const std::string& taken() const { return taken_; }
+    void set_taken(const std::string& taken) { taken_ = taken; }
 
     // The fitting arithmetic: iw x ih fitted into window_width x window_height.
     static void fit(std::int32_t iw, std::int32_t ih, std::int32_t window_width,
@@ -52,4 +56,5 @@ private:
     std::int32_t window_width_ = 0;
     std::int32_t window_height_ = 0;
     Dib picture_; // the decoder's bitmap of the fitted picture
+    std::string taken_;
 };

@@ -16,9 +16,11 @@ const std::int32_t kDecoderModule = Tracer::register_module("Decoder");
 constexpr std::size_t kFrameHeader = 5;
 constexpr char kRequest = 'R'; // ticket, width, height, then the path
 constexpr char kTrace = 'T';   // trace records as the worker's tracer wrote them
-constexpr char kResult = 'P';  // ticket, verdict, width, height, then the rows if shown
+constexpr char kResult = 'P';  // ticket, verdict, width, height, then the rows and the date
+                               // taken if shown
 constexpr std::size_t kResultHead = 16;
 constexpr std::size_t kMaxText = 64 * 1024; // of a path or of a trace frame
+constexpr std::size_t kMaxTaken = 64;       // of the date a photo was taken
 // The worker's exit code when memory ran out.
 constexpr int kOutOfMemoryExit = 3;
 
@@ -162,7 +164,11 @@ bool WorkerDecoder::pump() {
             break;
         case Part::pixels:
             place = incoming_->writable_bits() + have_;
-            wanted = length_ - kResultHead - have_;
+            wanted = pixels_ - have_;
+            break;
+        case Part::taken:
+            place = &trace_[have_];
+            wanted = trace_.size() - have_;
             break;
         }
         const long n = child_.receive(place, wanted);
@@ -225,9 +231,11 @@ bool WorkerDecoder::advance(std::size_t n) {
             return true;
         }
         // Never more than was asked for: the answer's size decides what is allocated here.
-        if (width <= 0 || height <= 0 || width > head.width || height > head.height ||
-            length_ != kResultHead + row_bytes(width) * static_cast<std::uint64_t>(height))
+        if (width <= 0 || height <= 0 || width > head.width || height > head.height) return false;
+        const std::uint64_t pixels = row_bytes(width) * static_cast<std::uint64_t>(height);
+        if (length_ < kResultHead + pixels || length_ > kResultHead + pixels + kMaxTaken)
             return false;
+        pixels_ = static_cast<std::size_t>(pixels);
         incoming_ = std::make_unique<BitMap>();
         if (!incoming_->allocate(width, height) ||
             static_cast<std::uint64_t>(incoming_->pitch()) != row_bytes(width))
@@ -236,7 +244,14 @@ bool WorkerDecoder::advance(std::size_t n) {
         return true;
     }
     case Part::pixels:
-        if (have_ < length_ - kResultHead) return true;
+        if (have_ < pixels_) return true;
+        have_ = 0;
+        trace_.assign(length_ - kResultHead - pixels_, '\0');
+        part_ = Part::taken;
+        return advance(0);
+    case Part::taken:
+        if (have_ < trace_.size()) return true;
+        incoming_->set_taken(trace_);
         part_ = Part::header;
         have_ = 0;
         finish_head(std::move(incoming_));
@@ -287,13 +302,16 @@ int run_decode_worker(std::int32_t trace_level, BeforeDecode before) {
             static_cast<std::uint64_t>(picture.pitch()) == row_bytes(picture.width());
         const std::uint64_t pixels =
             shown ? row_bytes(picture.width()) * static_cast<std::uint64_t>(picture.height()) : 0;
+        const std::string taken = shown ? picture.taken().substr(0, kMaxTaken) : std::string();
         std::uint8_t answer[kFrameHeader + kResultHead];
-        frame_header(answer, kResult, kResultHead + pixels);
+        frame_header(answer, kResult, kResultHead + pixels + taken.size());
         put32(answer + 5, ticket);
         put32(answer + 9, shown ? 1 : 0);
         put32(answer + 13, static_cast<std::uint32_t>(shown ? picture.width() : 0));
         put32(answer + 17, static_cast<std::uint32_t>(shown ? picture.height() : 0));
         if (!platform::write_to_parent(answer, sizeof answer)) return 0;
-        if (shown && !platform::write_to_parent(picture.bits(), pixels)) return 0;
+        if (shown && (!platform::write_to_parent(picture.bits(), pixels) ||
+                      !platform::write_to_parent(taken.data(), taken.size())))
+            return 0;
     }
 }

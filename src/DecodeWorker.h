@@ -74,11 +74,12 @@ private:
     std::uint32_t finished_ = 0;                     // decodes ended, wrapping
 
     // The answer being read.
-    enum class Part { header, trace, result, pixels };
+    enum class Part { header, trace, result, pixels, taken };
     Part part_ = Part::header;
     std::uint8_t header_[16] = {};
     std::size_t have_ = 0;   // bytes of the current part already read
     std::size_t length_ = 0; // of the current frame's body
+    std::size_t pixels_ = 0; // of the current picture
     std::string trace_;
     std::unique_ptr<BitMap> incoming_;
 };

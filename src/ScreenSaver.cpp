@@ -10,6 +10,8 @@
 #include "Tracer.h"
 
 #include <climits>
+#include <cstdlib>
+#include <ctime>
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("ScreenSaver");
@@ -19,7 +21,42 @@ constexpr int kFirstStepIndexSteps = 5;
 
 // The keys read_config reads; any other key in the file is most likely a misspelling.
 const char* const kKnownKeys[] = {"path",  "dossier", "sauf",  "exclude", "delai",
-                                  "cache", "cachemb", "small", "trace"};
+                                  "cache", "cachemb", "small", "trace",   "caption"};
+
+// What a picture's caption shows.
+enum class Caption { path, date, date_and_path, none };
+const struct {
+    const char* value;
+    Caption caption;
+} kCaptions[] = {{"path", Caption::path},
+                 {"date", Caption::date},
+                 {"date+path", Caption::date_and_path},
+                 {"none", Caption::none}};
+
+// The date a photo was taken ("YYYY:MM:DD HH:MM:SS" from its EXIF data), else its file's last
+// write, in the user's own date format; empty when neither can be read.
+std::string date_of(const BitMap& image, const std::string& path) {
+    std::tm when = {};
+    const std::string& taken = image.taken();
+    if (taken.size() >= 19) {
+        when.tm_year = std::atoi(taken.substr(0, 4).c_str()) - 1900;
+        when.tm_mon = std::atoi(taken.substr(5, 2).c_str()) - 1;
+        when.tm_mday = std::atoi(taken.substr(8, 2).c_str());
+        when.tm_hour = std::atoi(taken.substr(11, 2).c_str());
+        when.tm_min = std::atoi(taken.substr(14, 2).c_str());
+        when.tm_sec = std::atoi(taken.substr(17, 2).c_str());
+    } else {
+        platform::FileId id;
+        std::string why;
+        if (platform::file_identity(path, true, id, why) != platform::Lookup::found) return {};
+        const std::int64_t ms = platform::modified_ms(id);
+        when = platform::local_time(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
+    }
+    // A month or day of 0 (cameras without a set clock write "0000:00:00") is no date.
+    if (when.tm_mon < 0 || when.tm_mon > 11 || when.tm_mday < 1 || when.tm_mday > 31) return {};
+    char text[64] = "";
+    return std::strftime(text, sizeof text, "%x", &when) > 0 ? text : std::string();
+}
 
 bool is_known_key(const std::string& key) {
     for (const char* known : kKnownKeys)
@@ -65,6 +102,9 @@ public:
     bool small = false;
     bool paused = false;
     std::int32_t trace_level = 4;
+    Caption caption = Caption::path;
+    // The caption of a picture of `path` as the settings ask for it.
+    std::string caption_of(const BitMap& image, const std::string& path) const;
     std::int32_t delay = 5000;
     std::int32_t last_step_time = -1000000000;
     std::int32_t step_count = 0;
@@ -95,9 +135,9 @@ void ScreenSaver::PrivateScreenSaver::end_step(FileManager::Step step, BitMap* i
     if (!shown_image)
         shown_caption.clear();
     else if (paused)
-        shown_caption = path + "   pause";
+        shown_caption = caption_of(*shown_image, path) + "   pause";
     else
-        shown_caption = path;
+        shown_caption = caption_of(*shown_image, path);
     if (display) display->draw_bitmap(shown_image, shown_caption);
 
     // A picture that had to be waited for still gets its whole delay on screen.
@@ -109,6 +149,23 @@ void ScreenSaver::PrivateScreenSaver::end_step(FileManager::Step step, BitMap* i
         --queued_steps;
         begin_step(true, elapsed_ms());
     }
+}
+
+std::string ScreenSaver::PrivateScreenSaver::caption_of(const BitMap& image,
+                                                        const std::string& path) const {
+    switch (caption) {
+    case Caption::path:
+        return path;
+    case Caption::none:
+        return {};
+    case Caption::date:
+    case Caption::date_and_path: {
+        const std::string date = date_of(image, path);
+        if (caption == Caption::date) return date;
+        return date.empty() ? path : date + "   " + path;
+    }
+    }
+    return path;
 }
 
 void ScreenSaver::PrivateScreenSaver::begin_step(bool forced, std::int32_t now) {
@@ -143,6 +200,18 @@ bool ScreenSaver::read_config(const char* file_name) {
         if (!is_known_key(key)) GW_TRACE(kModule, 1, "unknown key <%s>", key.c_str());
 
     d_->small = config.contains("small");
+    std::string caption;
+    if (config.get_string("caption", caption, 0)) {
+        bool known = false;
+        for (const auto& c : kCaptions) {
+            if (Configurator::same_key(caption, c.value)) {
+                d_->caption = c.caption;
+                known = true;
+            }
+        }
+        if (!known)
+            GW_TRACE(kModule, 1, "read_config : unknown caption <%s>, path kept", caption.c_str());
+    }
     // A value such as "3000ms" still sets the delay: the leading number is kept.
     config.get_int("delai", d_->delay, 0);
     std::int32_t cache = 0;

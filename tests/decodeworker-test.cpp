@@ -1,6 +1,7 @@
 // Pictures decoded by the worker process: the test program is its own worker, started with
 // the worker's switch, and misbehaves on purpose for the paths that ask it to.
 #include "BitMap.h"
+#include "Bytes.h"
 #include "DecodeWorker.h"
 #include "Pictures.h"
 #include "TestSupport.h"
@@ -93,6 +94,16 @@ TEST_F(DecodeWorkerTest, PicturesComeBackAsTheyAreDecodedHereWithTheirTraceLines
     // The worker's records reach the show's trace file.
     EXPECT_EQ(3, test::count(trace.text(), "load( " + path + " ) win:64x48 img:320x240"));
     EXPECT_EQ(nullptr, decode(dir / "missing.png"));
+
+    // The date a photo was taken comes with its pixels.
+    const std::string photo = dir / "photo.jpg";
+    ASSERT_TRUE(pictures::write(photo, 320, 240, pictures::Format::Jpeg));
+    std::string jpeg = test::read_file(photo);
+    jpeg.insert(2, bytes::exif_date_segment("2021:02:03 04:05:06"));
+    test::write_file(photo, jpeg);
+    const std::unique_ptr<BitMap> dated = decode(photo);
+    ASSERT_NE(nullptr, dated);
+    EXPECT_EQ("2021:02:03 04:05:06", dated->taken());
 }
 
 // Each fault refuses its picture with a line that says why, and the next picture is decoded by

@@ -1,4 +1,5 @@
 #include "BitMap.h"
+#include "Bytes.h"
 #include "Decoder.h"
 #include "Display.h"
 #include "Pictures.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -355,6 +357,57 @@ TEST_F(ScreenSaverTest, KeysActOnThePictureOnScreenWhileTheNextIsDecoded) {
     saver.suppress_all();
     EXPECT_EQ(std::vector<std::string>{first}, display.deletes);
     saver.set_decoder(nullptr);
+}
+
+// The caption as the settings ask for it: the path, the date the photo was taken (its EXIF
+// date, else its file's last write), both, or nothing; an unknown value keeps the path.
+TEST_F(ScreenSaverTest, CaptionShowsThePathTheDateBothOrNothing) {
+    test::make_dirs(dir / "exif");
+    test::make_dirs(dir / "plain");
+    const std::string photo = dir / "exif/photo.jpg";
+    ASSERT_TRUE(pictures::write(photo, 40, 30, pictures::Format::Jpeg));
+    std::string jpeg = test::read_file(photo);
+    jpeg.insert(2, bytes::exif_date_segment("2019:07:14 16:05:00"));
+    test::write_file(photo, jpeg);
+    const std::string plain = dir / "plain/plain.png";
+    ASSERT_TRUE(pictures::write(plain, 40, 30, pictures::Format::Png));
+    test::set_modified(plain, 1500000000);
+    std::tm taken = {};
+    taken.tm_year = 119;
+    taken.tm_mon = 6;
+    taken.tm_mday = 14;
+    char exif_date[64];
+    ASSERT_GT(std::strftime(exif_date, sizeof exif_date, "%x", &taken), 0u);
+    const std::tm written = platform::local_time(1500000000);
+    char file_date[64];
+    ASSERT_GT(std::strftime(file_date, sizeof file_date, "%x", &written), 0u);
+
+    const struct {
+        const char* setting;
+        const std::string& picture;
+        std::string caption;
+    } cases[] = {
+        {"caption date", photo, exif_date},
+        {"caption date", plain, file_date},
+        {"CAPTION Date+Path", photo, std::string(exif_date) + "   " + photo},
+        {"caption none", photo, ""},
+        {"caption path", plain, plain},
+        {"caption sideways", plain, plain},
+    };
+    for (const auto& c : cases) {
+        const std::string folder = c.picture.substr(0, c.picture.rfind('/'));
+        const std::string file = dir / "caption.cfg";
+        test::write_file(file, std::string(c.setting) + "\npath " + folder + "\n");
+        test::RecordingDisplay shown;
+        ScreenSaver show;
+        ASSERT_TRUE(show.read_config(file.c_str()));
+        show.set_window_manager(&shown, 320, 240);
+        show.next(false);
+        ASSERT_EQ(1u, shown.draws.size()) << c.setting;
+        EXPECT_TRUE(shown.draws[0].image) << c.setting;
+        EXPECT_EQ(c.caption, shown.draws[0].caption) << c.setting;
+    }
+    EXPECT_EQ(1, state.count("unknown caption <sideways>, path kept"));
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +81,7 @@ const char kHelp[] =
     "  cache N          fitted pictures kept in memory (default 32)\n"
     "  cachemb MB       megabytes of pictures kept in memory (default 128, 0: no limit)\n"
     "  small            a 400 x 200 window at the top right, the cursor visible\n"
+    "  caption WHAT     path (the default), date (taken, else the file's), date+path, none\n"
     "  trace LEVEL      trace level, 0 (gravest only) to 4 (everything, the default)\n"
     "\n"
     "Keys: Space pauses and resumes, Right shows the next picture, Left the one before,\n"
@@ -371,6 +373,8 @@ int main(int argc, char** argv) {
     // The decode worker: the same program, started by the show with a switch of its own.
     if (argc >= 3 && std::strcmp(argv[1], "--decode-worker") == 0)
         return run_decode_worker(static_cast<std::int32_t>(std::strtol(argv[2], nullptr, 10)));
+    // Dates in captions are written in the user's own format.
+    std::setlocale(LC_TIME, "");
     const Options options = parse_options(argc, argv);
     if (options.help) {
         std::fputs(kHelp, stdout);

@@ -22,6 +22,7 @@ struct Api {
     unsigned(WINAPI* GetHeight)(FIBITMAP*);
     BOOL(WINAPI* GetMetadata)(FREE_IMAGE_MDMODEL, FIBITMAP*, const char*, FITAG**);
     FREE_IMAGE_MDTYPE(WINAPI* GetTagType)(FITAG*);
+    DWORD(WINAPI* GetTagLength)(FITAG*);
     const void*(WINAPI* GetTagValue)(FITAG*);
     FREE_IMAGE_TYPE(WINAPI* GetImageType)(FIBITMAP*);
     unsigned(WINAPI* GetBPP)(FIBITMAP*);
@@ -91,7 +92,7 @@ const Api* api() {
     const bool complete =
         GW_BIND(GetFileType) && GW_BIND(FIFSupportsNoPixels) && GW_BIND(Load) &&
         GW_BIND(GetWidth) && GW_BIND(GetHeight) && GW_BIND(GetMetadata) && GW_BIND(GetTagType) &&
-        GW_BIND(GetTagValue) && GW_BIND(GetImageType) && GW_BIND(GetBPP) &&
+        GW_BIND(GetTagLength) && GW_BIND(GetTagValue) && GW_BIND(GetImageType) && GW_BIND(GetBPP) &&
         GW_BIND(ConvertTo24Bits) && GW_BIND(Rescale) && GW_BIND(GetBits) && GW_BIND(GetPitch) &&
         GW_BIND(Unload) && GW_BIND(GetFormatFromFIF) && GW_BIND(SetOutputMessage) &&
         GW_BIND(ConvertTo8Bits) && GW_BIND(ConvertToRGBF) && GW_BIND(ConvertToStandardType) &&
@@ -142,6 +143,11 @@ BOOL FreeImage_GetMetadata(FREE_IMAGE_MDMODEL model, FIBITMAP* dib, const char* 
 FREE_IMAGE_MDTYPE FreeImage_GetTagType(FITAG* tag) {
     const Api* f = api();
     return f ? f->GetTagType(tag) : FIDT_NOTYPE;
+}
+
+DWORD FreeImage_GetTagLength(FITAG* tag) {
+    const Api* f = api();
+    return f ? f->GetTagLength(tag) : 0;
 }
 
 const void* FreeImage_GetTagValue(FITAG* tag) {

@@ -91,6 +91,7 @@ std::string settings_note(const std::string& program_folder) {
         "    cache <count>: decoded pictures kept for going back, 32 unless set\n"
         "    cachemb <megabytes>: at most that much memory for them, 128 unless set (0: no limit)\n"
         "    small: a 400 x 200 window at the top right instead of the whole screen\n"
+        "    caption <path, date, date+path or none>: what the caption shows, path unless set\n"
         "    trace <0 to 4>: how much goes to the trace file d:\\Glimmerwall.txt, 4 unless set\n"
         "\n"
         "The folders found are kept in %LOCALAPPDATA%\\Glimmerwall\\index, so that the next show\n"

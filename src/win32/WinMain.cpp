@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -137,6 +138,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     if (command_line && std::strncmp(command_line, kWorkerSwitch, sizeof kWorkerSwitch - 1) == 0)
         return run_decode_worker(static_cast<std::int32_t>(
             std::strtol(command_line + sizeof kWorkerSwitch - 1, nullptr, 10)));
+    // Dates in captions are written in the user's own format.
+    std::setlocale(LC_TIME, "");
     const std::string argument0 = program_argument();
     const command::Command command = command::parse(command_line);
     switch (command.request) {

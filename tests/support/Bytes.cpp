@@ -65,4 +65,26 @@ std::string exif_orientation_segment(int orientation, int tag_type) {
     return segment;
 }
 
+std::string exif_date_segment(const std::string& date) {
+    std::string segment("\xff\xe1\0\0Exif\0\0II", 12);
+    append_le(segment, 42, 2);
+    append_le(segment, 8, 4);      // IFD0 follows the 8-byte TIFF header
+    append_le(segment, 1, 2);      // one entry
+    append_le(segment, 0x8769, 2); // the Exif IFD's place
+    append_le(segment, 4, 2);      // LONG
+    append_le(segment, 1, 4);
+    append_le(segment, 26, 4); // 8 + 2 + 12 + 4: right after IFD0
+    append_le(segment, 0, 4);  // no next IFD
+    append_le(segment, 1, 2);
+    append_le(segment, 0x9003, 2); // DateTimeOriginal
+    append_le(segment, 2, 2);      // ASCII
+    append_le(segment, 20, 4);     // 19 characters and their zero
+    append_le(segment, 44, 4);     // 26 + 2 + 12 + 4
+    append_le(segment, 0, 4);
+    segment += date.substr(0, 19);
+    segment.append(20 - (date.size() < 19 ? date.size() : 19), '\0');
+    put_be(segment, 2, static_cast<std::uint32_t>(segment.size() - 2), 2);
+    return segment;
+}
+
 } // namespace bytes

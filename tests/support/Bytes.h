@@ -25,5 +25,7 @@ std::string png_chunk(const char* type, const std::string& payload);
 // A JPEG APP1 segment, marker included: "Exif", a little-endian TIFF header and an IFD0 that
 // holds only Orientation, of TIFF type `tag_type` (3 SHORT, 4 LONG).
 std::string exif_orientation_segment(int orientation, int tag_type = 3);
+// A JPEG APP1 segment with an Exif IFD that holds DateTimeOriginal = `date` (19 characters).
+std::string exif_date_segment(const std::string& date);
 
 } // namespace bytes

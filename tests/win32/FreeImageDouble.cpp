@@ -97,6 +97,7 @@ BOOL DLL_CALLCONV FreeImage_GetMetadata(FREE_IMAGE_MDMODEL, FIBITMAP*, const cha
 }
 
 FREE_IMAGE_MDTYPE DLL_CALLCONV FreeImage_GetTagType(FITAG*) { return FIDT_NOTYPE; }
+DWORD DLL_CALLCONV FreeImage_GetTagLength(FITAG*) { return 0; }
 
 const void* DLL_CALLCONV FreeImage_GetTagValue(FITAG*) { return nullptr; }
 
