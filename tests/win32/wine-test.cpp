@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -326,6 +327,93 @@ TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
         EXPECT_EQ(0, show.count("<" + stuck + "> deleted"));
         EXPECT_TRUE(test::exists(show.unix_path("pictures/stuck.bmp")));
     }
+}
+
+// A registry value of the Wine prefix for the length of a case.
+class RegistryValue {
+public:
+    RegistryValue(const std::string& key, const std::string& name, const std::string& type,
+                  const std::string& data)
+        : key_(key), name_(name) {
+        g_machine->run({"wine", "reg", "add", key, "/v", name, "/t", type, "/d", data, "/f"});
+    }
+    ~RegistryValue() { g_machine->run({"wine", "reg", "delete", key_, "/v", name_, "/f"}); }
+    RegistryValue(const RegistryValue&) = delete;
+    RegistryValue& operator=(const RegistryValue&) = delete;
+
+private:
+    std::string key_, name_;
+};
+
+TEST_F(WineShow, AMarkedFileTheRecycleBinWillNotTakeIsKeptNeverDeletedForGood) {
+    const std::string policies =
+        "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    const std::string trash = g_machine->trash();
+    const std::string trash_info = trash.substr(0, trash.rfind('/')) + "/info";
+    test::make_dirs(trash);
+    test::make_dirs(trash_info);
+    const struct {
+        const char* title;
+        std::function<std::shared_ptr<void>()> arrange;
+        const char* why;
+    } rows[] = {
+        {"unwritable trash", [&] { return std::make_shared<Unremovable>(trash); },
+         "the recycle bin did not take it"},
+        // Wine then leaves the file alone and reports success.
+        {"trash that takes no record of the file",
+         [&] { return std::make_shared<Unremovable>(trash_info); }, "still there"},
+        {"bin set to remove files at once",
+         [&] {
+             return std::make_shared<RegistryValue>(policies, "NoRecycleFiles", "REG_DWORD", "1");
+         },
+         "the recycle bin of D:\\ removes files at once"},
+        // Full: what the bin holds and this file together over the bin's size.
+        {"bin of no size",
+         [&] {
+             return std::make_shared<RegistryValue>(policies, "RecycleBinSize", "REG_DWORD", "0");
+         },
+         "the recycle bin of D:\\ has no room"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
+        Show show;
+        show.with_freeimage();
+        show.picture("kept.bmp", 64, 48);
+        const std::string unix_file = show.unix_path("pictures/kept.bmp");
+        show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+        const std::shared_ptr<void> arranged = row.arrange();
+        show.start();
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+        ASSERT_TRUE(show.key("Delete"));
+        ASSERT_TRUE(show.wait_count("erase <", 1)) << show.trace();
+        ASSERT_TRUE(show.key("Escape"));
+        EXPECT_EQ(0, show.exit_code());
+        const std::string drawn = show.drawn().front();
+        EXPECT_GE(show.count("<" + drawn + "> deletion failed (" + row.why), 1) << show.trace();
+        EXPECT_EQ(0, show.count("> deleted")) << show.trace();
+        EXPECT_TRUE(test::exists(unix_file)) << unix_file;
+        const auto entries = std::filesystem::directory_iterator(show.unix_path("pictures"));
+        EXPECT_EQ(1, std::distance(begin(entries), end(entries))) << "a second name was left";
+    }
+}
+
+TEST_F(WineShow, OfTwoNamesThatDifferInCaseOnlyTheMarkedOneGoesAndIsTracedDeleted) {
+    Show show;
+    traced_with_freeimage(show, 100000);
+    show.picture("A.bmp", 64, 48, 200, 0, 0);
+    show.picture("a.bmp", 64, 48, 0, 0, 200);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    const std::string marked = desktop::mark(show, 1);
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
+    EXPECT_EQ(1, show.count("<" + marked + "> deleted")) << show.trace();
+    EXPECT_EQ(0, show.count("deletion failed")) << show.trace();
+    const std::string name = marked.substr(marked.rfind('\\') + 1);
+    const std::string other = name == "A.bmp" ? "a.bmp" : "A.bmp";
+    EXPECT_TRUE(test::exists(g_machine->trash() + "/" + name));
+    EXPECT_FALSE(test::exists(show.unix_path("pictures/" + name)));
+    EXPECT_TRUE(test::exists(show.unix_path("pictures/" + other)));
 }
 
 TEST_F(WineShow, ProgramFolderFromTheModuleAtADriveRootAndThroughForwardSlashes) {
