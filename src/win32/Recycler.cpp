@@ -12,8 +12,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cwchar>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 const std::int32_t kModule = Tracer::register_module("WinMain");
@@ -30,8 +30,7 @@ bool refuse(const char* shown, const char* format, ...) {
 
 bool read_dword(HKEY hive, const wchar_t* key, const wchar_t* name, DWORD& value) {
     DWORD size = sizeof value;
-    return RegGetValueW(hive, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) ==
-           ERROR_SUCCESS;
+    return RegGetValueW(hive, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
 }
 
 const wchar_t kPolicies[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
@@ -139,9 +138,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE StartOperations() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE FinishOperations(HRESULT) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE PreRenameItem(DWORD, IShellItem*, LPCWSTR) override {
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE PreRenameItem(DWORD, IShellItem*, LPCWSTR) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE PostRenameItem(DWORD, IShellItem*, LPCWSTR, HRESULT,
                                              IShellItem*) override {
         return S_OK;

@@ -63,7 +63,8 @@ std::wstring usable(const std::string& narrow_path) {
 std::string narrow(const std::wstring& wide) {
     if (wide.empty()) return std::string();
     const int size = static_cast<int>(wide.size());
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
     if (length <= 0) return std::string();
     std::string text(static_cast<std::size_t>(length), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide.data(), size, &text[0], length, nullptr, nullptr);
