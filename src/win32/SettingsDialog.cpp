@@ -27,7 +27,8 @@ std::string read_whole(const std::string& path) {
     if (file == INVALID_HANDLE_VALUE) return text;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
     CloseHandle(file);
     return text;
 }
@@ -70,7 +71,8 @@ void fill(HWND dialog, const State& state) {
     for (const std::string& pattern : state.values.exclusions)
         patterns += (patterns.empty() ? "" : "\r\n") + pattern;
     SetDlgItemTextW(dialog, IDC_EXCLUSIONS, widen(patterns).c_str());
-    SetDlgItemTextW(dialog, IDC_DELAY, widen(settings::seconds_text(state.values.delay_ms)).c_str());
+    SetDlgItemTextW(dialog, IDC_DELAY,
+                    widen(settings::seconds_text(state.values.delay_ms)).c_str());
     CheckDlgButton(dialog, IDC_SMALL, state.values.small ? BST_CHECKED : BST_UNCHECKED);
     HWND trace = GetDlgItem(dialog, IDC_TRACE);
     static const wchar_t* const kLevels[] = {L"0: the gravest only", L"1: and failures",
@@ -78,7 +80,8 @@ void fill(HWND dialog, const State& state) {
                                              L"4: everything"};
     for (const wchar_t* level : kLevels)
         SendMessageW(trace, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(level));
-    const int level = state.values.trace < 0 ? 0 : (state.values.trace > 4 ? 4 : state.values.trace);
+    const int level =
+        state.values.trace < 0 ? 0 : (state.values.trace > 4 ? 4 : state.values.trace);
     SendMessageW(trace, CB_SETCURSEL, static_cast<WPARAM>(level), 0);
     std::string where = "Saved in " + state.user_file + ".";
     if (!state.program_file.empty())
@@ -103,7 +106,8 @@ bool collect(HWND dialog, settings::Settings& values) {
         const LRESULT length = SendMessageW(folders, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
         if (length <= 0) continue;
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-        SendMessageW(folders, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
+        SendMessageW(folders, LB_GETTEXT, static_cast<WPARAM>(i),
+                     reinterpret_cast<LPARAM>(&text[0]));
         text.resize(static_cast<std::size_t>(length));
         values.folders.push_back(widepath::narrow(text));
     }
@@ -116,7 +120,8 @@ bool collect(HWND dialog, settings::Settings& values) {
         std::string pattern = patterns.substr(begin, end - begin);
         const std::string::size_type first = pattern.find_first_not_of(" \t\r");
         const std::string::size_type last = pattern.find_last_not_of(" \t\r");
-        if (first != std::string::npos) values.exclusions.push_back(pattern.substr(first, last - first + 1));
+        if (first != std::string::npos)
+            values.exclusions.push_back(pattern.substr(first, last - first + 1));
         begin = end + 1;
     }
     values.small = IsDlgButtonChecked(dialog, IDC_SMALL) == BST_CHECKED;
@@ -153,15 +158,16 @@ INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM w_param, LPARAM l
         case IDC_REMOVE: {
             const LRESULT at = SendDlgItemMessageW(dialog, IDC_FOLDERS, LB_GETCURSEL, 0, 0);
             if (at != LB_ERR)
-                SendDlgItemMessageW(dialog, IDC_FOLDERS, LB_DELETESTRING, static_cast<WPARAM>(at), 0);
+                SendDlgItemMessageW(dialog, IDC_FOLDERS, LB_DELETESTRING, static_cast<WPARAM>(at),
+                                    0);
             return TRUE;
         }
         case IDOK: {
             settings::Settings values = state->values;
             if (!collect(dialog, values)) return TRUE;
             if (!write_atomically(state->user_file, settings::rewrite(state->text, values))) {
-                const std::wstring text = widen("The settings could not be saved in " +
-                                                state->user_file + ".");
+                const std::wstring text =
+                    widen("The settings could not be saved in " + state->user_file + ".");
                 MessageBoxW(dialog, text.c_str(), L"Glimmerwall", MB_OK | MB_ICONERROR);
                 return TRUE;
             }

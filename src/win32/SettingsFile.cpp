@@ -141,10 +141,9 @@ Settings read(const std::string& text) {
 }
 
 std::string rewrite(const std::string& text, const Settings& wanted) {
-    const std::string end = text.find("\r\n") != std::string::npos &&
-                                    text.find("\r\n") == text.find('\n') - 1
-                                ? "\r\n"
-                                : "\n";
+    const std::string end =
+        text.find("\r\n") != std::string::npos && text.find("\r\n") == text.find('\n') - 1 ? "\r\n"
+                                                                                           : "\n";
     static const struct {
         Group group;
         const char* key;

@@ -8,9 +8,10 @@ namespace {
 using settings::Settings;
 
 TEST(SettingsFile, ReadsTheDialogsKeysAsTheShowWould) {
-    const Settings s = settings::read("# mine\r\npath \"C:\\My Photos\"\r\nDOSSIER=D:\\Scans # old\r\n"
-                                      "sauf thumbs\r\nexclude:_tmp\r\ndelai 2500\r\nSmall\r\n"
-                                      "trace 2\r\ncache 9\r\npath\r\n");
+    const Settings s =
+        settings::read("# mine\r\npath \"C:\\My Photos\"\r\nDOSSIER=D:\\Scans # old\r\n"
+                       "sauf thumbs\r\nexclude:_tmp\r\ndelai 2500\r\nSmall\r\n"
+                       "trace 2\r\ncache 9\r\npath\r\n");
     EXPECT_EQ((std::vector<std::string>{"C:\\My Photos", "D:\\Scans"}), s.folders);
     EXPECT_EQ((std::vector<std::string>{"thumbs", "_tmp"}), s.exclusions);
     EXPECT_EQ(2500, s.delay_ms);
@@ -58,9 +59,9 @@ TEST(SettingsFile, DelayInSecondsBothWays) {
         const char* text;
         bool ok;
         std::int32_t ms;
-    } rows[] = {{"5", true, 5000},  {"2.5", true, 2500},    {"0,125", true, 125},
-                {" 12 ", true, 12000}, {"", false, 0},      {"-1", false, 0},
-                {"1e3", false, 0},  {"2000001", false, 0}, {".5", true, 500}};
+    } rows[] = {{"5", true, 5000},     {"2.5", true, 2500},   {"0,125", true, 125},
+                {" 12 ", true, 12000}, {"", false, 0},        {"-1", false, 0},
+                {"1e3", false, 0},     {"2000001", false, 0}, {".5", true, 500}};
     for (const auto& row : rows) {
         std::int32_t ms = -7;
         EXPECT_EQ(row.ok, settings::parse_seconds(row.text, ms)) << row.text;
