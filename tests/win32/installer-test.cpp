@@ -19,7 +19,8 @@ using wine::WineShow;
 std::filesystem::path wine_user() {
     const std::filesystem::path users = g_machine->drive_d() + "/../prefix/drive_c/users";
     for (const auto& entry : std::filesystem::directory_iterator(users))
-        if (entry.path().filename() != "Public" && std::filesystem::exists(entry.path() / "AppData"))
+        if (entry.path().filename() != "Public" &&
+            std::filesystem::exists(entry.path() / "AppData"))
             return entry.path();
     return {};
 }
@@ -65,8 +66,10 @@ TEST_F(WineShow, InstallerInstallsForTheUserSelectsTheSaverAndItsUninstallerKeep
     EXPECT_EQ("dossier D:\\mine\n", test::read_file(settings.string()));
 
     // The uninstaller runs from a copy of itself and returns at once.
-    const std::string uninstaller = "C:" + (folder / "Uninstall.exe").string().substr(
-                                               (user.parent_path().parent_path()).string().size());
+    const std::string uninstaller =
+        "C:" + (folder / "Uninstall.exe")
+                   .string()
+                   .substr((user.parent_path().parent_path()).string().size());
     ASSERT_EQ(0, g_machine->run({"wine", uninstaller, "/S"}, 60000)) << uninstaller;
     EXPECT_TRUE(wait_until([&] { return !std::filesystem::exists(folder); }, 30000));
     EXPECT_EQ(std::string::npos, registry("HKCU\\Control Panel\\Desktop").find("Glimmerwall"));

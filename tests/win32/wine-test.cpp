@@ -416,6 +416,28 @@ TEST_F(WineShow, OfTwoNamesThatDifferInCaseOnlyTheMarkedOneGoesAndIsTracedDelete
     EXPECT_TRUE(test::exists(show.unix_path("pictures/" + other)));
 }
 
+TEST_F(WineShow, PicturesPastTwoHundredSixtyCharactersAreListedShownAndRecycled) {
+    Show show;
+    traced_with_freeimage(show, 100000);
+    // Five levels of 60 characters: the picture's path is over 320 characters long.
+    std::string relative = "pictures";
+    for (int level = 0; level < 5; ++level)
+        relative +=
+            "\\" + std::string(58, static_cast<char>('a' + level)) + "-" + std::to_string(level);
+    test::make_dirs(show.unix_path(relative));
+    const std::string picture = show.picture(relative.substr(9) + "\\deep.bmp", 64, 48);
+    ASSERT_GT(picture.size(), 300u);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    EXPECT_EQ(std::vector<std::string>{picture}, show.drawn()) << show.trace();
+    ASSERT_TRUE(show.key("Delete"));
+    ASSERT_TRUE(show.wait_count("erase <", 1));
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
+    EXPECT_EQ(1, show.count("<" + picture + "> deleted")) << show.trace();
+    EXPECT_TRUE(test::exists(g_machine->trash() + "/deep.bmp"));
+}
+
 TEST_F(WineShow, ProgramFolderFromTheModuleAtADriveRootAndThroughForwardSlashes) {
     const std::string root = g_machine->drive_d();
     {
