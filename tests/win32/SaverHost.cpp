@@ -4,7 +4,8 @@
 //   SaverHost preview <report> <scr> [vanish]
 //                                           a dialog with a preview child; "/p <child>";
 //                                           with "vanish", the dialog's process ends
-//                                           abruptly once the preview is in place
+//                                           abruptly once the preview is in place; with
+//                                           "early", the dialog goes at once
 //   SaverHost settings <report> <scr> owned|alone ok|cancel <folder>
 //                                           "/c:<dialog>" or "/c"; fills the Settings dialog,
 //                                           then presses OK or Cancel once asked to
@@ -125,7 +126,7 @@ BOOL CALLBACK note_window_of(HWND window, LPARAM data) {
     return TRUE;
 }
 
-int preview(const std::string& scr, bool vanish) {
+int preview(const std::string& scr, bool vanish, bool early) {
     HWND dialog = make_dialog();
     HWND child = make_window("HostPreview", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, kChildX,
                              kChildY, kChildW, kChildH, dialog, CreateSolidBrush(RGB(0, 0, 255)));
@@ -136,6 +137,12 @@ int preview(const std::string& scr, bool vanish) {
     PROCESS_INFORMATION process;
     const std::string handle = std::to_string(reinterpret_cast<std::uintptr_t>(child));
     if (!start(scr, "\"" + scr + "\" /p " + handle, nullptr, process)) return 1;
+    if (early) {
+        // The dialog closed before the preview could find its window.
+        DestroyWindow(dialog);
+        report_end(process, 3000);
+        return 0;
+    }
 
     bool inside = false, top_level = false;
     while (!close_asked()) {
@@ -271,7 +278,8 @@ int main(int argc, char** argv) {
     g_report = argv[2];
     const std::string what = argv[1];
     if (what == "preview" && (argc == 4 || argc == 5))
-        return preview(argv[3], argc == 5 && std::strcmp(argv[4], "vanish") == 0);
+        return preview(argv[3], argc == 5 && std::strcmp(argv[4], "vanish") == 0,
+                       argc == 5 && std::strcmp(argv[4], "early") == 0);
     if (what == "settings" && argc == 7)
         return settings(argv[3], std::strcmp(argv[4], "owned") == 0,
                         std::strcmp(argv[5], "ok") == 0, argv[6]);

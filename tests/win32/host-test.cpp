@@ -212,6 +212,15 @@ TEST_F(WineShow, PasswordAndPreviewWithoutAWindowEndAtOnce) {
         EXPECT_FALSE(trace_exists("Glimmerwall.txt")) << arguments[0];
         EXPECT_FALSE(trace_exists("Glimmerwall-preview.txt")) << arguments[0];
     }
+    {
+        // A dialog gone before the preview started.
+        Hosted show;
+        show.configure("trace 4\n" + show.folder_setting());
+        show.host("preview", "report.txt", {show.dos_path("Glimmerwall.scr"), "early"});
+        std::string exit;
+        ASSERT_TRUE(show.wait_line("exit", exit)) << show.report();
+        EXPECT_EQ("0", exit.substr(0, 1)) << show.report();
+    }
     // The desktop's own window, as a first process of the session would be handed it.
     Hosted show;
     show.configure("trace 4\n" + show.folder_setting());

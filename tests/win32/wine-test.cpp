@@ -290,16 +290,21 @@ TEST_F(WineShow, DevicesAndNamesWithATrailingDotOrSpaceAreNeverShown) {
 }
 
 TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
-    {
-        // Where Wine finds no trash, the shell would delete for good: the file is kept.
+    for (const char* prefix : {"", "\\\\?\\", "\\\\.\\"}) {
+        // Where Wine finds no trash, the shell would delete for good: the file is kept. The
+        // drive is checked in its plain form, however the folder is spelt.
+        SCOPED_TRACE(prefix);
         CustomShow show;
-        traced_with_freeimage(show, 100000);
-        const std::string kept = show.picture("kept.bmp", 64, 48);
+        show.with_freeimage();
+        show.configure("trace 4\ndelai 100000\ndossier " + std::string(prefix) +
+                       show.dos_path("pictures"));
+        show.picture("kept.bmp", 64, 48);
+        const std::string kept = prefix + show.dos_path("pictures\\kept.bmp");
         show.start_as({"wine", show.dos_path("Glimmerwall.scr")},
                       {"XDG_DATA_HOME=" + show.unix_path("no-such-folder")});
         ASSERT_TRUE(show.wait_draws(1)) << show.trace();
         ASSERT_TRUE(show.key("Delete"));
-        ASSERT_TRUE(show.wait_count("erase <" + kept + ">", 1));
+        ASSERT_TRUE(show.wait_count("erase <" + kept + ">", 1)) << show.trace();
         ASSERT_TRUE(show.key("Escape"));
         EXPECT_EQ(0, show.exit_code());
         EXPECT_EQ(1, show.count("<" + kept + "> deletion failed (no recycle bin on D:\\"))
