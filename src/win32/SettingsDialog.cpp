@@ -30,7 +30,18 @@ std::string read_whole(const std::string& path) {
     while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
         text.append(buffer, got);
     CloseHandle(file);
-    return text;
+    // The show reads UTF-8 with or without its mark and UTF-16 with its mark; the dialog
+    // edits them as the narrow text of the process and writes that back.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) return text.substr(3);
+    const bool little = text.compare(0, 2, "\xFF\xFE") == 0;
+    if (!little && text.compare(0, 2, "\xFE\xFF") != 0) return text;
+    std::wstring wide;
+    for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(text[i]);
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        wide += static_cast<wchar_t>(little ? first | (second << 8) : (first << 8) | second);
+    }
+    return widepath::narrow(wide);
 }
 
 // The new text beside the old file first, then put in its place in one step: a show that

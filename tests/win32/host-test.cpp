@@ -149,9 +149,17 @@ TEST_F(WineShow, SettingsDialogWritesTheUsersFileOnOkKeepingItsOtherLinesAndNoth
     test::make_dirs(file.substr(0, file.rfind('/')));
     const std::string before =
         "# my settings\r\ndossier D:\\old\r\ncachemb 64 # memory\r\ndelai 8000\r\n";
-    for (const bool ok : {false, true}) {
-        SCOPED_TRACE(ok ? "OK" : "Cancel");
-        test::write_file(file, before);
+    // As Notepad's "Unicode" would save it: UTF-16 with its mark.
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : before) utf16 += std::string(1, c) + '\0';
+    const struct {
+        bool ok;
+        const std::string& content;
+    } rows[] = {{false, before}, {true, before}, {true, utf16}};
+    for (const auto& row : rows) {
+        const bool ok = row.ok;
+        SCOPED_TRACE(ok ? (row.content == before ? "OK" : "OK, UTF-16") : "Cancel");
+        test::write_file(file, row.content);
         Hosted show;
         show.host("settings", "report.txt",
                   {show.dos_path("Glimmerwall.scr"), ok ? "owned" : "alone", ok ? "ok" : "cancel",
