@@ -235,7 +235,10 @@ std::uint32_t link_count(const std::wstring& path) {
 // file in that case: it is then put back under its own name.
 Outcome recycle_guarded(const char* shown, const std::wstring& path) {
     const std::wstring::size_type cut = path.rfind(L'\\');
-    if (cut == std::wstring::npos) return refuse(shown, "no folder"), Outcome::Failed;
+    if (cut == std::wstring::npos) {
+        refuse(shown, "no folder");
+        return Outcome::Failed;
+    }
     const std::wstring guard = path.substr(0, cut + 1) + L"~glimmerwall-keep-" +
                                std::to_wstring(GetCurrentProcessId()) + L".tmp";
     if (!CreateHardLinkW(guard.c_str(), path.c_str(), nullptr)) {
