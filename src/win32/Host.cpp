@@ -3,6 +3,11 @@
 #include "ScreenSaver.h"
 #include "ScreenWindow.h"
 #include "Text.h"
+#include "WidePath.h"
+
+#include <shlobj.h>
+
+#include <initializer_list>
 
 namespace {
 const char kPreviewClass[] = "GLWLPreview";
@@ -75,34 +80,25 @@ HWND create_preview_window(HINSTANCE instance, HWND parent) {
     return preview_window;
 }
 
-std::string settings_note(const std::string& program_folder) {
-    std::string text =
-        "Glimmerwall has no settings dialog: its settings are the text file Glimmerwall.cfg.\n"
-        "It is looked for in this order:\n";
-    text += "    " + in_folder(program_folder, "Glimmerwall.cfg") + "\n";
-    text += "    " + in_folder(parent_of(program_folder), "Glimmerwall.cfg") + "\n";
-    text +=
-        "\n"
-        "One setting a line, a key then its value (# starts a comment):\n"
-        "    dossier <folder>  (or path): a folder of pictures, sub-folders included; one line "
-        "each\n"
-        "    sauf <text>  (or exclude): leave out the pictures whose path contains the text\n"
-        "    delai <milliseconds>: time between two pictures, 5000 unless set\n"
-        "    cache <count>: decoded pictures kept for going back, 32 unless set\n"
-        "    cachemb <megabytes>: at most that much memory for them, 128 unless set (0: no limit)\n"
-        "    small: a 400 x 200 window at the top right instead of the whole screen\n"
-        "    caption <path, date, date+path or none>: what the caption shows, path unless set\n"
-        "    trace <0 to 4>: how much goes to the trace file d:\\Glimmerwall.txt, 4 unless set\n"
-        "\n"
-        "The folders found are kept in %LOCALAPPDATA%\\Glimmerwall\\index, so that the next show\n"
-        "draws from all of them at once; deleting that file is always safe.\n"
-        "\n"
-        "During the show: Space pauses, Right and Left step, Delete sends the picture to the\n"
-        "recycle bin a few pictures later; any other key or a clear mouse movement ends it.";
-    return text;
+bool is_preview_area(HWND window) {
+    if (!window || !IsWindow(window) || window == GetDesktopWindow()) return false;
+    const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+    return (style & WS_CHILD) != 0 && GetAncestor(window, GA_PARENT) != GetDesktopWindow();
 }
 
-void show_settings_note(HWND owner, const std::string& program_folder) {
-    const std::wstring text = widen(settings_note(program_folder));
-    MessageBoxW(owner, text.c_str(), L"Glimmerwall", MB_OK | MB_ICONINFORMATION);
+std::string user_settings_path() {
+    PWSTR folder = nullptr;
+    std::string path;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &folder)))
+        path = widepath::narrow(folder) + "\\Glimmerwall\\Glimmerwall.cfg";
+    CoTaskMemFree(folder);
+    return path;
+}
+
+std::string program_settings_file(const std::string& program_folder) {
+    for (const std::string& path : {in_folder(program_folder, "Glimmerwall.cfg"),
+                                    in_folder(parent_of(program_folder), "Glimmerwall.cfg")})
+        if (GetFileAttributesW(widepath::usable(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+            return path;
+    return std::string();
 }

@@ -13,8 +13,14 @@
 // or the child vanishes without a message (the host's process died).
 HWND create_preview_window(HINSTANCE instance, HWND parent);
 
-// The text of the settings note: the settings file, the places it is looked for, in order,
-// given the folder the program runs in, and the keys it understands.
-std::string settings_note(const std::string& program_folder);
-// Shows the note in a message box owned by `owner` (none when null) and waits for its button.
-void show_settings_note(HWND owner, const std::string& program_folder);
+// True for a window that a preview may live in: a child window of another, never a top-level
+// window nor the desktop, which no key or dialog would end.
+bool is_preview_area(HWND window);
+
+// The user's own settings file, %APPDATA%\Glimmerwall\Glimmerwall.cfg; empty when the
+// folder cannot be named.
+std::string user_settings_path();
+
+// The settings file that the show reads before the user's own: Glimmerwall.cfg in the
+// program's folder, else in the folder above; empty when there is none.
+std::string program_settings_file(const std::string& program_folder);

@@ -3,6 +3,7 @@
 
 #include "Ascii.h"
 #include "TraceFile.h"
+#include "WidePath.h"
 
 #include <windows.h>
 
@@ -73,25 +74,27 @@ const char* trace_file_name = "d:\\Glimmerwall.txt";
 } // namespace
 
 bool list_folder(const std::string& pattern, EntryVisitor& visitor) {
-    WIN32_FIND_DATAA entry;
-    // The basic level leaves out the short 8.3 names, which nothing here uses.
-    HANDLE find = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                   nullptr, 0);
+    WIN32_FIND_DATAW entry;
+    // The wide call, with the long-path prefix where needed: the narrow one stops at 260
+    // characters. The basic level leaves out the short 8.3 names, which nothing here uses.
+    HANDLE find = FindFirstFileExW(widepath::usable(pattern).c_str(), FindExInfoBasic, &entry,
+                                   FindExSearchNameMatch, nullptr, 0);
     // A folder with nothing in it (a drive's empty root has not even "." and "..") is listed.
     if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
-        if (is_dot_entry(entry.cFileName)) continue;
-        if (!visitor.visit(static_cast<std::uint32_t>(entry.dwFileAttributes), entry.cFileName,
+        const std::string name = widepath::narrow(entry.cFileName);
+        if (name.empty() || is_dot_entry(name.c_str())) continue;
+        if (!visitor.visit(static_cast<std::uint32_t>(entry.dwFileAttributes), name.c_str(),
                            nullptr))
             break;
-    } while (FindNextFileA(find, &entry));
+    } while (FindNextFileW(find, &entry));
     FindClose(find);
     return true;
 }
 
 bool folder_id(const std::string& path, FolderId& id) {
     // Backup semantics is what lets a folder be opened; links are followed to their target.
-    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE handle = CreateFileW(widepath::usable(path).c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -107,13 +110,14 @@ bool folder_id(const std::string& path, FolderId& id) {
 
 bool is_regular_file(const std::string& path) {
     if (!names_itself(path)) return false;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::wstring wide = widepath::usable(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
         return false;
     // The attributes of a device can look like a file's: only an open handle tells for sure.
     // Attribute access alone reads nothing and is granted even on files locked for reading.
-    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -155,7 +159,7 @@ std::FILE* open_shared(const char* name, const char* mode, OpenFailure* failure)
     if (!open_request(name, mode, why, write)) return nullptr;
     // For writing, a link is opened as itself, so that it can be recognised and left alone.
     HANDLE handle =
-        CreateFileA(name, write ? GENERIC_WRITE : GENERIC_READ,
+        CreateFileW(widepath::usable(name).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                     write ? OPEN_ALWAYS : OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL | (write ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
@@ -234,7 +238,7 @@ Lookup file_identity(const std::string& path, bool follow, FileId& id, std::stri
     // Backup semantics opens folders too; without following, a link or junction is opened
     // itself rather than what it leads to.
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE handle = CreateFileW(widepath::usable(path).c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -277,12 +281,12 @@ bool is_reserved_folder(const std::string& path, const FolderId*) {
 }
 
 std::string folder_problem(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(widepath::usable(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return system_message(GetLastError());
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return system_message(ERROR_DIRECTORY);
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileExA((path + "\\*.*").c_str(), FindExInfoBasic, &entry,
-                                   FindExSearchNameMatch, nullptr, 0);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileExW(widepath::usable(path + "\\*.*").c_str(), FindExInfoBasic,
+                                   &entry, FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) return system_message(GetLastError());
     FindClose(find);
     return "the listing failed";

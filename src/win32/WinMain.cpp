@@ -6,6 +6,7 @@
 #include "Platform.h"
 #include "ScreenSaver.h"
 #include "ScreenWindow.h"
+#include "SettingsDialog.h"
 #include "Shell.h"
 #include "TraceFile.h"
 #include "WindowManager.h"
@@ -68,7 +69,7 @@ std::string module_path(const std::string& argument0) {
 
 void start_up(const std::string& argument0, const char* command_line) {
     shell::enter_program_folder(module_path(argument0));
-    shell::read_configuration(g_screen_saver, std::string());
+    shell::read_configuration(g_screen_saver, user_settings_path());
     shell::trace_start(__DATE__, __TIME__, command_line ? command_line : "", argument0);
 }
 
@@ -111,7 +112,7 @@ void run_show(HWND window, bool hide_cursor, const std::string& argument0) {
 int run_preview(HINSTANCE instance, std::uint64_t handle, const std::string& argument0,
                 const char* command_line) {
     HWND parent = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
-    if (!parent || !IsWindow(parent)) return 0;
+    if (!is_preview_area(parent)) return 0;
     platform::use_preview_trace_file();
     start_up(argument0, command_line);
     HWND window = create_preview_window(instance, parent);
@@ -123,12 +124,14 @@ int run_preview(HINSTANCE instance, std::uint64_t handle, const std::string& arg
     return 0;
 }
 
-// The Settings button: where the settings live, then the end; the show never starts.
-int run_settings(std::uint64_t handle, const std::string& argument0) {
+// The Settings button: the dialog over the user's settings file, then the end; the show never
+// starts.
+int run_settings(HINSTANCE instance, std::uint64_t handle, const std::string& argument0) {
     HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
     if (owner && !IsWindow(owner)) owner = nullptr;
     shell::enter_program_folder(module_path(argument0));
-    show_settings_note(owner, platform::current_directory());
+    run_settings_dialog(instance, owner, user_settings_path(),
+                        program_settings_file(platform::current_directory()));
     return 0;
 }
 } // namespace
@@ -146,7 +149,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     case command::Request::Password:
         return 0;
     case command::Request::Settings:
-        return run_settings(command.window, argument0);
+        return run_settings(instance, command.window, argument0);
     case command::Request::Preview:
         return run_preview(instance, command.window, argument0, command_line);
     case command::Request::Show:

@@ -2,11 +2,11 @@
 
 #include "BitMap.h"
 #include "Platform.h"
+#include "Recycler.h"
 #include "Shell.h"
 #include "Text.h"
 #include "Tracer.h"
-
-#include <shellapi.h>
+#include "WidePath.h"
 
 #include <cstring>
 #include <cwchar>
@@ -17,52 +17,12 @@ const std::int32_t kModule = Tracer::register_module("WinMain");
 const COLORREF kTextColour =
     RGB(shell::kTextColour.red, shell::kTextColour.green, shell::kTextColour.blue);
 const COLORREF kBlack = RGB(0, 0, 0);
-// The shell's file list is the path followed by two zero bytes in this buffer: a longer path
-// would lose its terminators, so it is refused rather than cut to another file's name.
-constexpr std::size_t kListSize = shell::kPathLimit + 1;
 
 HFONT make_font(int height, const char* face) {
     return CreateFontA(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, 0, 0,
                        face);
 }
 
-// Whether the volume that holds `path` keeps deleted files: a fixed drive whose recycle bin the
-// shell can query. Network shares and removable media have none; the reason is traced.
-bool has_recycle_bin(const char* path) {
-    char root[MAX_PATH];
-    if (!GetVolumePathNameA(path, root, sizeof root)) {
-        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (no volume, %lu)",
-                 path, static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    const UINT type = GetDriveTypeA(root);
-    if (type != DRIVE_FIXED) {
-        GW_TRACE(kModule, 1,
-                 "WindowManager::delete_file : <%s> deletion failed "
-                 "(no recycle bin on %s, drive type %u)",
-                 path, root, type);
-        return false;
-    }
-    SHQUERYRBINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.cbSize = sizeof info;
-    const HRESULT queried = SHQueryRecycleBinA(root, &info);
-    if (FAILED(queried)) {
-        GW_TRACE(kModule, 1,
-                 "WindowManager::delete_file : <%s> deletion failed "
-                 "(no recycle bin on %s, 0x%08lx)",
-                 path, root, static_cast<unsigned long>(queried));
-        return false;
-    }
-    return true;
-}
-
-// Only a definite "not found" counts: a path that cannot be examined may still be there.
-bool is_gone(const char* path) {
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
 } // namespace
 
 WindowManager::WindowManager(HWND window) : window_(window) {
@@ -138,39 +98,14 @@ bool WindowManager::delete_file(const char* path) {
     if (shell::deletion_refused(path)) return false;
     // The shell would send a whole folder, with everything in it, to the recycle bin, and the
     // Win32 layer would take a device name or a name with a trailing dot for something else.
-    // A path that names nothing goes on to the shell, which reports the failure itself.
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && !platform::is_regular_file(path))
+    const std::wstring wide = widepath::usable(path);
+    if (wide.empty() || widepath::is_namespace_path(wide))
         return shell::refuse_deletion(path, "not a file on disk");
-    // Without a recycle bin the shell deletes for good, silently: the file is kept instead.
-    if (attributes != INVALID_FILE_ATTRIBUTES && !has_recycle_bin(path)) return false;
-
-    // strncpy zero-fills the rest: the list's double terminator.
-    char list[kListSize];
-    list[kListSize - 1] = '\0';
-    std::strncpy(list, path, kListSize - 1);
-    SHFILEOPSTRUCTA operation;
-    std::memset(&operation, 0, sizeof operation);
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = list;
-    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    const int result = SHFileOperationA(&operation);
-    if (result != 0) {
-        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d)", list,
-                 result);
-        return false;
-    }
-    // A zero result is no proof: the shell reports success for files that it could not move.
-    if (operation.fAnyOperationsAborted) {
-        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d, aborted)",
-                 list, result);
-        return false;
-    }
-    if (!is_gone(path)) {
-        GW_TRACE(kModule, 1, "WindowManager::delete_file : <%s> deletion failed (%d, still there)",
-                 list, result);
-        return false;
-    }
-    shell::trace_deleted(list);
-    return true;
+    platform::FileId before;
+    std::string why;
+    const platform::Lookup found = platform::file_identity(path, false, before, why);
+    if (found == platform::Lookup::missing) return shell::refuse_deletion(path, "no such file");
+    if (found == platform::Lookup::failed) return shell::refuse_deletion(path, why.c_str());
+    if (!platform::is_regular_file(path)) return shell::refuse_deletion(path, "not a file on disk");
+    return recycle(path, wide, before);
 }

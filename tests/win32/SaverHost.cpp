@@ -4,13 +4,18 @@
 //   SaverHost preview <report> <scr> [vanish]
 //                                           a dialog with a preview child; "/p <child>";
 //                                           with "vanish", the dialog's process ends
-//                                           abruptly once the preview is in place
-//   SaverHost settings <report> <scr> owned|alone
-//                                           "/c:<dialog>" or "/c"; finds the note, presses OK
+//                                           abruptly once the preview is in place; with
+//                                           "early", the dialog goes at once
+//   SaverHost settings <report> <scr> owned|alone ok|cancel <folder>
+//                                           "/c:<dialog>" or "/c"; fills the Settings dialog,
+//                                           then presses OK or Cancel once asked to
+//   SaverHost desktop <report> <scr>        "/p <the desktop's handle>"
 //   SaverHost start <report> <scr> <folder> <command line>
 //                                           the scr run from another current folder
 //   SaverHost text <report> <height> <utf-8 file>
 //                                           a caption as the show would draw it, at (0, 0)
+#include "SettingsIds.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -121,7 +126,7 @@ BOOL CALLBACK note_window_of(HWND window, LPARAM data) {
     return TRUE;
 }
 
-int preview(const std::string& scr, bool vanish) {
+int preview(const std::string& scr, bool vanish, bool early) {
     HWND dialog = make_dialog();
     HWND child = make_window("HostPreview", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, kChildX,
                              kChildY, kChildW, kChildH, dialog, CreateSolidBrush(RGB(0, 0, 255)));
@@ -132,6 +137,12 @@ int preview(const std::string& scr, bool vanish) {
     PROCESS_INFORMATION process;
     const std::string handle = std::to_string(reinterpret_cast<std::uintptr_t>(child));
     if (!start(scr, "\"" + scr + "\" /p " + handle, nullptr, process)) return 1;
+    if (early) {
+        // The dialog closed before the preview could find its window.
+        DestroyWindow(dialog);
+        report_end(process, 3000);
+        return 0;
+    }
 
     bool inside = false, top_level = false;
     while (!close_asked()) {
@@ -152,7 +163,10 @@ int preview(const std::string& scr, bool vanish) {
     return 0;
 }
 
-int settings(const std::string& scr, bool owned) {
+// The Settings dialog filled through its controls' messages: `folder` added, the first folder
+// it showed removed, two exclusions, 2.5 seconds, small mode switched, trace level 1; then,
+// once the test asks, OK or Cancel.
+int settings(const std::string& scr, bool owned, bool ok, const std::string& folder) {
     HWND dialog = make_dialog();
     PROCESS_INFORMATION process;
     const std::string line =
@@ -163,7 +177,9 @@ int settings(const std::string& scr, bool owned) {
     HWND box = nullptr;
     for (int i = 0; i < 500 && !box; ++i) {
         if (FindWindowA("GLWL", nullptr)) report("show");
-        box = FindWindowA("#32770", "Glimmerwall");
+        // Visible only once its controls are filled.
+        box = FindWindowA("#32770", "Glimmerwall Settings");
+        if (box && !IsWindowVisible(box)) box = nullptr;
         if (!box) pump(20);
     }
     if (!box) {
@@ -175,17 +191,44 @@ int settings(const std::string& scr, bool owned) {
     GetWindowThreadProcessId(box, &pid);
     report(std::string("box ") + (pid == process.dwProcessId ? "of the scr" : "of another"));
     report(std::string("owner ") + (GetWindow(box, GW_OWNER) == dialog ? "dialog" : "none"));
-    // The note's text, from the static control of the message box, in UTF-8 on one line.
-    wchar_t wide[4096] = L"";
-    GetDlgItemTextW(box, 0xFFFF, wide, 4096);
-    char text[16384] = "";
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    for (char* c = text; *c; ++c)
-        if (*c == '\n' || *c == '\r') *c = '|';
-    report(std::string("text ") + text);
-    pump(200);
+    HWND folders = GetDlgItem(box, IDC_FOLDERS);
+    std::string shown;
+    const LRESULT count = SendMessageA(folders, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t wide[1024] = L"";
+        if (SendMessageW(folders, LB_GETTEXTLEN, i, 0) < 1000)
+            SendMessageW(folders, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide));
+        char text[4096] = "";
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+        shown += std::string(i ? "|" : "") + text;
+    }
+    report("folders " + shown);
+    char delay[64] = "";
+    GetDlgItemTextA(box, IDC_DELAY, delay, sizeof delay);
+    report(std::string("delay ") + delay);
+
+    SendMessageA(folders, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    SendMessageA(folders, LB_SETCURSEL, 0, 0);
+    SendMessageA(GetDlgItem(box, IDC_REMOVE), BM_CLICK, 0, 0);
+    SetDlgItemTextA(box, IDC_EXCLUSIONS, "thumbs\r\n  raw \r\n");
+    SetDlgItemTextA(box, IDC_DELAY, "2.5");
+    SendMessageA(GetDlgItem(box, IDC_SMALL), BM_CLICK, 0, 0);
+    SendMessageA(GetDlgItem(box, IDC_TRACE), CB_SETCURSEL, 1, 0);
+    pump(300);
+    report("filled 1");
+    while (!close_asked()) pump(20);
     if (FindWindowA("GLWL", nullptr)) report("show");
-    SendMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    SendMessageA(GetDlgItem(box, ok ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
+    report_end(process, 5000);
+    return 0;
+}
+
+// The desktop's handle as the preview's window, which a preview must refuse.
+int desktop(const std::string& scr) {
+    PROCESS_INFORMATION process;
+    const std::string handle = std::to_string(reinterpret_cast<std::uintptr_t>(GetDesktopWindow()));
+    report("desktop " + handle);
+    if (!start(scr, "\"" + scr + "\" /p " + handle, nullptr, process)) return 1;
     report_end(process, 5000);
     return 0;
 }
@@ -235,9 +278,12 @@ int main(int argc, char** argv) {
     g_report = argv[2];
     const std::string what = argv[1];
     if (what == "preview" && (argc == 4 || argc == 5))
-        return preview(argv[3], argc == 5 && std::strcmp(argv[4], "vanish") == 0);
-    if (what == "settings" && argc == 5)
-        return settings(argv[3], std::strcmp(argv[4], "owned") == 0);
+        return preview(argv[3], argc == 5 && std::strcmp(argv[4], "vanish") == 0,
+                       argc == 5 && std::strcmp(argv[4], "early") == 0);
+    if (what == "settings" && argc == 7)
+        return settings(argv[3], std::strcmp(argv[4], "owned") == 0,
+                        std::strcmp(argv[5], "ok") == 0, argv[6]);
+    if (what == "desktop" && argc == 4) return desktop(argv[3]);
     if (what == "start" && argc == 6) return start_elsewhere(argv[3], argv[4], argv[5]);
     if (what == "text" && argc == 5) return text(std::atoi(argv[3]), argv[4]);
     return 2;

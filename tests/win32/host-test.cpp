@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -132,30 +133,80 @@ TEST_F(WineShow, PreviewEndsWhenTheDialogsProcessDiesWithoutDestroyingIt) {
     EXPECT_TRUE(show.wait_count(" done\n", 1, 5000)) << show.trace();
 }
 
-TEST_F(WineShow, SettingsButtonShowsOneNoteAndNeverTheShow) {
-    for (const bool owned : {true, false}) {
+// The Wine user's %APPDATA%\Glimmerwall\Glimmerwall.cfg, as a path of the test machine.
+std::string user_settings() {
+    const std::filesystem::path users = g_machine->drive_d() + "/../prefix/drive_c/users";
+    for (const auto& entry : std::filesystem::directory_iterator(users))
+        if (entry.path().filename() != "Public" &&
+            std::filesystem::exists(entry.path() / "AppData/Roaming"))
+            return (entry.path() / "AppData/Roaming/Glimmerwall/Glimmerwall.cfg").string();
+    return {};
+}
+
+TEST_F(WineShow, SettingsDialogWritesTheUsersFileOnOkKeepingItsOtherLinesAndNothingOnCancel) {
+    const std::string file = user_settings();
+    ASSERT_FALSE(file.empty());
+    test::make_dirs(file.substr(0, file.rfind('/')));
+    const std::string before =
+        "# my settings\r\ndossier D:\\old\r\ncachemb 64 # memory\r\ndelai 8000\r\n";
+    // As Notepad's "Unicode" would save it: UTF-16 with its mark.
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : before) utf16 += std::string(1, c) + '\0';
+    const struct {
+        bool ok;
+        const std::string& content;
+    } rows[] = {{false, before}, {true, before}, {true, utf16}};
+    for (const auto& row : rows) {
+        const bool ok = row.ok;
+        SCOPED_TRACE(ok ? (row.content == before ? "OK" : "OK, UTF-16") : "Cancel");
+        test::write_file(file, row.content);
         Hosted show;
-        show.configure("trace 4\n" + show.folder_setting());
         show.host("settings", "report.txt",
-                  {show.dos_path("Glimmerwall.scr"), owned ? "owned" : "alone"});
-        std::string exit;
-        ASSERT_TRUE(show.wait_line("exit", exit, "report.txt")) << show.report();
+                  {show.dos_path("Glimmerwall.scr"), ok ? "owned" : "alone", ok ? "ok" : "cancel",
+                   "D:\\new pictures"});
+        std::string filled;
+        ASSERT_TRUE(show.wait_line("filled", filled)) << show.report();
         const std::string report = show.report();
-        EXPECT_EQ("0", exit.substr(0, 1)) << report;
         EXPECT_NE(std::string::npos, report.find("box of the scr")) << report;
-        EXPECT_NE(std::string::npos, report.find(owned ? "owner dialog" : "owner none")) << report;
-        EXPECT_EQ(std::string::npos, report.find("\nshow\n")) << report;
-        // Where the file is looked for, in order, and every key.
-        const auto first = report.find(show.dos_path("Glimmerwall.cfg"));
-        const auto second = report.find("D:\\Glimmerwall.cfg");
-        EXPECT_TRUE(first != std::string::npos && second != std::string::npos && first < second)
-            << report;
-        for (const char* key : {"dossier", "path", "sauf", "exclude", "delai", "cache", "small",
-                                "trace", "d:\\Glimmerwall.txt"})
-            EXPECT_NE(std::string::npos, report.find(key)) << key;
+        EXPECT_NE(std::string::npos, report.find(ok ? "owner dialog" : "owner none")) << report;
+        EXPECT_NE(std::string::npos, report.find("\nfolders D:\\old\n")) << report;
+        EXPECT_NE(std::string::npos, report.find("\ndelay 8\n")) << report;
+        // For the README: the dialog as filled, where asked for.
+        if (const char* keep = std::getenv("GW_KEEP_DIALOG_SHOT")) {
+            wine::shot_when(show.unix_path("dialog.png"), [](const Shot&) { return true; });
+            std::filesystem::copy_file(show.unix_path("dialog.png"), keep,
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        show.end_scene();
+        std::string exit;
+        ASSERT_TRUE(show.wait_line("exit", exit)) << show.report();
+        EXPECT_EQ("0", exit.substr(0, 1)) << show.report();
+        EXPECT_EQ(std::string::npos, show.report().find("\nshow\n")) << show.report();
+        EXPECT_EQ(ok ? "# my settings\r\ndossier D:\\new pictures\r\ncachemb 64 # memory\r\n"
+                       "delai 2500\r\nsauf thumbs\r\nsauf raw\r\nsmall\r\ntrace 1\r\n"
+                     : before,
+                  test::read_file(file));
+        EXPECT_FALSE(test::exists(file + ".new"));
         EXPECT_FALSE(trace_exists("Glimmerwall.txt"));
-        EXPECT_FALSE(trace_exists("Glimmerwall-preview.txt"));
     }
+    std::filesystem::remove(file);
+}
+
+TEST_F(WineShow, TheUsersSettingsFileIsReadWhenNoneStandsBesideTheProgramOrAbove) {
+    const std::string file = user_settings();
+    ASSERT_FALSE(file.empty());
+    test::make_dirs(file.substr(0, file.rfind('/')));
+    Hosted show;
+    show.with_freeimage();
+    const std::string picture = show.picture("mine.bmp", 64, 48);
+    test::write_file(file, "trace 4\ndelai 100000\n" + show.folder_setting() + "\n");
+    show.start({"/s"});
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    EXPECT_EQ(std::vector<std::string>{picture}, show.drawn());
+    EXPECT_EQ(1, show.count("AppData\\Roaming\\Glimmerwall\\Glimmerwall.cfg>")) << show.trace();
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
+    std::filesystem::remove(file);
 }
 
 TEST_F(WineShow, PasswordAndPreviewWithoutAWindowEndAtOnce) {
@@ -169,6 +220,23 @@ TEST_F(WineShow, PasswordAndPreviewWithoutAWindowEndAtOnce) {
         EXPECT_FALSE(trace_exists("Glimmerwall.txt")) << arguments[0];
         EXPECT_FALSE(trace_exists("Glimmerwall-preview.txt")) << arguments[0];
     }
+    {
+        // A dialog gone before the preview started.
+        Hosted show;
+        show.configure("trace 4\n" + show.folder_setting());
+        show.host("preview", "report.txt", {show.dos_path("Glimmerwall.scr"), "early"});
+        std::string exit;
+        ASSERT_TRUE(show.wait_line("exit", exit)) << show.report();
+        EXPECT_EQ("0", exit.substr(0, 1)) << show.report();
+    }
+    // The desktop's own window, as a first process of the session would be handed it.
+    Hosted show;
+    show.configure("trace 4\n" + show.folder_setting());
+    show.host("desktop", "report.txt", {show.dos_path("Glimmerwall.scr")});
+    std::string exit;
+    ASSERT_TRUE(show.wait_line("exit", exit)) << show.report();
+    EXPECT_EQ("0", exit.substr(0, 1)) << show.report();
+    EXPECT_FALSE(trace_exists("Glimmerwall-preview.txt"));
 }
 
 TEST_F(WineShow, NamesInAnyScriptAreListedCaptionedAndRecycled) {

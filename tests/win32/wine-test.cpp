@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -289,16 +290,21 @@ TEST_F(WineShow, DevicesAndNamesWithATrailingDotOrSpaceAreNeverShown) {
 }
 
 TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
-    {
-        // Where Wine finds no trash, the shell would delete for good: the file is kept.
+    for (const char* prefix : {"", "\\\\?\\", "\\\\.\\"}) {
+        // Where Wine finds no trash, the shell would delete for good: the file is kept. The
+        // drive is checked in its plain form, however the folder is spelt.
+        SCOPED_TRACE(prefix);
         CustomShow show;
-        traced_with_freeimage(show, 100000);
-        const std::string kept = show.picture("kept.bmp", 64, 48);
+        show.with_freeimage();
+        show.configure("trace 4\ndelai 100000\ndossier " + std::string(prefix) +
+                       show.dos_path("pictures"));
+        show.picture("kept.bmp", 64, 48);
+        const std::string kept = prefix + show.dos_path("pictures\\kept.bmp");
         show.start_as({"wine", show.dos_path("Glimmerwall.scr")},
                       {"XDG_DATA_HOME=" + show.unix_path("no-such-folder")});
         ASSERT_TRUE(show.wait_draws(1)) << show.trace();
         ASSERT_TRUE(show.key("Delete"));
-        ASSERT_TRUE(show.wait_count("erase <" + kept + ">", 1));
+        ASSERT_TRUE(show.wait_count("erase <" + kept + ">", 1)) << show.trace();
         ASSERT_TRUE(show.key("Escape"));
         EXPECT_EQ(0, show.exit_code());
         EXPECT_EQ(1, show.count("<" + kept + "> deletion failed (no recycle bin on D:\\"))
@@ -326,6 +332,115 @@ TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
         EXPECT_EQ(0, show.count("<" + stuck + "> deleted"));
         EXPECT_TRUE(test::exists(show.unix_path("pictures/stuck.bmp")));
     }
+}
+
+// A registry value of the Wine prefix for the length of a case.
+class RegistryValue {
+public:
+    RegistryValue(const std::string& key, const std::string& name, const std::string& type,
+                  const std::string& data)
+        : key_(key), name_(name) {
+        g_machine->run({"wine", "reg", "add", key, "/v", name, "/t", type, "/d", data, "/f"});
+    }
+    ~RegistryValue() { g_machine->run({"wine", "reg", "delete", key_, "/v", name_, "/f"}); }
+    RegistryValue(const RegistryValue&) = delete;
+    RegistryValue& operator=(const RegistryValue&) = delete;
+
+private:
+    std::string key_, name_;
+};
+
+TEST_F(WineShow, AMarkedFileTheRecycleBinWillNotTakeIsKeptNeverDeletedForGood) {
+    const std::string policies =
+        "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    const std::string trash = g_machine->trash();
+    const std::string trash_info = trash.substr(0, trash.rfind('/')) + "/info";
+    test::make_dirs(trash);
+    test::make_dirs(trash_info);
+    const struct {
+        const char* title;
+        std::function<std::shared_ptr<void>()> arrange;
+        const char* why;
+    } rows[] = {
+        {"unwritable trash", [&] { return std::make_shared<Unremovable>(trash); },
+         "the recycle bin did not take it"},
+        // Wine then leaves the file alone and reports success.
+        {"trash that takes no record of the file",
+         [&] { return std::make_shared<Unremovable>(trash_info); }, "still there"},
+        {"bin set to remove files at once",
+         [&] {
+             return std::make_shared<RegistryValue>(policies, "NoRecycleFiles", "REG_DWORD", "1");
+         },
+         "the recycle bin of D:\\ removes files at once"},
+        // Full: what the bin holds and this file together over the bin's size.
+        {"bin of no size",
+         [&] {
+             return std::make_shared<RegistryValue>(policies, "RecycleBinSize", "REG_DWORD", "0");
+         },
+         "the recycle bin of D:\\ has no room"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
+        Show show;
+        show.with_freeimage();
+        show.picture("kept.bmp", 64, 48);
+        const std::string unix_file = show.unix_path("pictures/kept.bmp");
+        show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
+        const std::shared_ptr<void> arranged = row.arrange();
+        show.start();
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+        ASSERT_TRUE(show.key("Delete"));
+        ASSERT_TRUE(show.wait_count("erase <", 1)) << show.trace();
+        ASSERT_TRUE(show.key("Escape"));
+        EXPECT_EQ(0, show.exit_code());
+        const std::string drawn = show.drawn().front();
+        EXPECT_GE(show.count("<" + drawn + "> deletion failed (" + row.why), 1) << show.trace();
+        EXPECT_EQ(0, show.count("> deleted")) << show.trace();
+        EXPECT_TRUE(test::exists(unix_file)) << unix_file;
+        const auto entries = std::filesystem::directory_iterator(show.unix_path("pictures"));
+        EXPECT_EQ(1, std::distance(begin(entries), end(entries))) << "a second name was left";
+    }
+}
+
+TEST_F(WineShow, OfTwoNamesThatDifferInCaseOnlyTheMarkedOneGoesAndIsTracedDeleted) {
+    Show show;
+    traced_with_freeimage(show, 100000);
+    show.picture("A.bmp", 64, 48, 200, 0, 0);
+    show.picture("a.bmp", 64, 48, 0, 0, 200);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    const std::string marked = desktop::mark(show, 1);
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
+    EXPECT_EQ(1, show.count("<" + marked + "> deleted")) << show.trace();
+    EXPECT_EQ(0, show.count("deletion failed")) << show.trace();
+    const std::string name = marked.substr(marked.rfind('\\') + 1);
+    const std::string other = name == "A.bmp" ? "a.bmp" : "A.bmp";
+    EXPECT_TRUE(test::exists(g_machine->trash() + "/" + name));
+    EXPECT_FALSE(test::exists(show.unix_path("pictures/" + name)));
+    EXPECT_TRUE(test::exists(show.unix_path("pictures/" + other)));
+}
+
+TEST_F(WineShow, PicturesPastTwoHundredSixtyCharactersAreListedShownAndRecycled) {
+    Show show;
+    traced_with_freeimage(show, 100000);
+    // Five levels of 60 characters: the picture's path is over 320 characters long.
+    std::string relative = "pictures";
+    for (int level = 0; level < 5; ++level)
+        relative +=
+            "\\" + std::string(58, static_cast<char>('a' + level)) + "-" + std::to_string(level);
+    test::make_dirs(show.unix_path(relative));
+    const std::string picture = show.picture(relative.substr(9) + "\\deep.bmp", 64, 48);
+    ASSERT_GT(picture.size(), 300u);
+    show.start();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    EXPECT_EQ(std::vector<std::string>{picture}, show.drawn()) << show.trace();
+    ASSERT_TRUE(show.key("Delete"));
+    ASSERT_TRUE(show.wait_count("erase <", 1));
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
+    EXPECT_EQ(1, show.count("<" + picture + "> deleted")) << show.trace();
+    EXPECT_TRUE(test::exists(g_machine->trash() + "/deep.bmp"));
 }
 
 TEST_F(WineShow, ProgramFolderFromTheModuleAtADriveRootAndThroughForwardSlashes) {

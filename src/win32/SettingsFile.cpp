@@ -1,0 +1,215 @@
+#include "SettingsFile.h"
+
+#include <cstdlib>
+
+namespace settings {
+
+namespace {
+
+bool is_separator(char c) { return c == ' ' || c == '\t' || c == ':' || c == '='; }
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string lowered(std::string text) {
+    for (char& c : text) c = lower(c);
+    return text;
+}
+
+// One line as the configuration reader splits it: key, value, and the comment with what
+// stands before it ("  # note"), so that a replaced line can keep it.
+struct Line {
+    std::string key, value, comment;
+};
+
+Line split(const std::string& line) {
+    Line result;
+    std::string body = line;
+    const std::string::size_type hash = body.find('#');
+    if (hash != std::string::npos) {
+        std::string::size_type start = hash;
+        while (start > 0 && (body[start - 1] == ' ' || body[start - 1] == '\t')) --start;
+        result.comment = body.substr(start);
+        body.erase(start);
+    }
+    std::string::size_type end = body.find_last_not_of(" \t\r");
+    if (end == std::string::npos) return result;
+    body.erase(end + 1);
+    std::string::size_type i = 0;
+    while (i < body.size() && is_separator(body[i])) ++i;
+    std::string::size_type key_end = i;
+    while (key_end < body.size() && !is_separator(body[key_end])) ++key_end;
+    result.key = body.substr(i, key_end - i);
+    while (key_end < body.size() && is_separator(body[key_end])) ++key_end;
+    result.value = body.substr(key_end);
+    return result;
+}
+
+std::string unquoted(const std::string& value) {
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+bool whole_number(const std::string& text, std::int32_t& number) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0' || value < INT32_MIN || value > INT32_MAX) return false;
+    number = static_cast<std::int32_t>(value);
+    return true;
+}
+
+enum class Group { None, Folders, Exclusions, Delay, Small, Trace };
+
+Group group_of(const std::string& key) {
+    const std::string k = lowered(key);
+    if (k == "path" || k == "dossier") return Group::Folders;
+    if (k == "sauf" || k == "exclude") return Group::Exclusions;
+    if (k == "delai") return Group::Delay;
+    if (k == "small") return Group::Small;
+    if (k == "trace") return Group::Trace;
+    return Group::None;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string::size_type begin = 0;
+    while (begin < text.size()) {
+        std::string::size_type end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(begin, end - begin);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        begin = end + 1;
+    }
+    return lines;
+}
+
+// The new lines of one group, the first of them with the comment of the line they replace.
+std::vector<std::string> group_lines(Group group, const Settings& wanted, const std::string& key) {
+    std::vector<std::string> lines;
+    switch (group) {
+    case Group::Folders:
+        for (const std::string& folder : wanted.folders) lines.push_back(key + " " + folder);
+        break;
+    case Group::Exclusions:
+        for (const std::string& pattern : wanted.exclusions) lines.push_back(key + " " + pattern);
+        break;
+    case Group::Delay:
+        lines.push_back(key + " " + std::to_string(wanted.delay_ms));
+        break;
+    case Group::Small:
+        if (wanted.small) lines.push_back(key);
+        break;
+    case Group::Trace:
+        lines.push_back(key + " " + std::to_string(wanted.trace));
+        break;
+    case Group::None:
+        break;
+    }
+    return lines;
+}
+
+} // namespace
+
+Settings read(const std::string& text) {
+    Settings result;
+    for (const std::string& raw : lines_of(text)) {
+        const Line line = split(raw);
+        std::int32_t number = 0;
+        switch (group_of(line.key)) {
+        case Group::Folders:
+            if (!unquoted(line.value).empty()) result.folders.push_back(unquoted(line.value));
+            break;
+        case Group::Exclusions:
+            if (!line.value.empty()) result.exclusions.push_back(line.value);
+            break;
+        case Group::Delay:
+            if (whole_number(line.value, number)) result.delay_ms = number;
+            break;
+        case Group::Small:
+            result.small = true;
+            break;
+        case Group::Trace:
+            if (whole_number(line.value, number)) result.trace = number;
+            break;
+        case Group::None:
+            break;
+        }
+    }
+    return result;
+}
+
+std::string rewrite(const std::string& text, const Settings& wanted) {
+    const std::string end =
+        text.find("\r\n") != std::string::npos && text.find("\r\n") == text.find('\n') - 1 ? "\r\n"
+                                                                                           : "\n";
+    static const struct {
+        Group group;
+        const char* key;
+    } kGroups[] = {{Group::Folders, "dossier"},
+                   {Group::Exclusions, "sauf"},
+                   {Group::Delay, "delai"},
+                   {Group::Small, "small"},
+                   {Group::Trace, "trace"}};
+    bool written[6] = {};
+    std::string out;
+    for (const std::string& raw : lines_of(text)) {
+        const Line line = split(raw);
+        const Group group = group_of(line.key);
+        if (group == Group::None) {
+            out += raw + end;
+            continue;
+        }
+        const int g = static_cast<int>(group);
+        if (written[g]) continue;
+        written[g] = true;
+        const std::vector<std::string> lines = group_lines(group, wanted, line.key);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            out += lines[i] + (i == 0 ? line.comment : std::string()) + end;
+        if (lines.empty() && !line.comment.empty())
+            out += line.comment.substr(line.comment.find('#')) + end;
+    }
+    for (const auto& entry : kGroups) {
+        if (written[static_cast<int>(entry.group)]) continue;
+        for (const std::string& line : group_lines(entry.group, wanted, entry.key))
+            out += line + end;
+    }
+    return out;
+}
+
+std::string seconds_text(std::int32_t delay_ms) {
+    if (delay_ms < 0) delay_ms = 0;
+    std::string text = std::to_string(delay_ms / 1000);
+    std::int32_t rest = delay_ms % 1000;
+    if (rest == 0) return text;
+    std::string fraction = std::to_string(1000 + rest).substr(1);
+    while (fraction.back() == '0') fraction.pop_back();
+    return text + "." + fraction;
+}
+
+bool parse_seconds(const std::string& text, std::int32_t& delay_ms) {
+    std::string::size_type i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    std::int64_t whole = 0;
+    int digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        whole = whole * 10 + (text[i] - '0');
+        if (whole > 2000000) return false;
+    }
+    std::int64_t ms = whole * 1000;
+    if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
+        ++i;
+        std::int64_t scale = 100;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+            ms += (text[i] - '0') * scale;
+            scale /= 10;
+        }
+    }
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (digits == 0 || i != text.size() || ms > 2000000000) return false;
+    delay_ms = static_cast<std::int32_t>(ms);
+    return true;
+}
+
+} // namespace settings
