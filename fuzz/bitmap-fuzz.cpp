@@ -2,6 +2,7 @@
 // the size readers and guards, and every decoder behind them. Seeds: one small good file of
 // each shown format (fuzz/corpus/bitmap, written by fuzz/seeds.cpp).
 #include "BitMap.h"
+#include "Scratch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,24 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-const std::string& scratch_file() {
-    static const std::string path = [] {
-        char name[] = "/tmp/gw-bitmap-fuzz-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        std::atexit([] { std::remove(scratch_file().c_str()); });
-        return std::string(name);
-    }();
-    return path;
-}
-
-} // namespace
+using fuzz::check;
 
 // libheif 1.15's AV1 path through dav1d leaves 40 bytes behind for an AVIF whose coded data
 // is empty (dav1d_send_data refuses it); a library fault, reported, not this code's.
@@ -49,11 +33,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = scratch_file();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return 0;
-    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
-    if (std::fclose(file) != 0 || !written) return 0;
+    const std::string path = fuzz::write_scratch("gw-bitmap-fuzz", data, size);
+    if (path.empty()) return 0;
 
     BitMap bitmap;
     bitmap.set_window_size(64, 48);

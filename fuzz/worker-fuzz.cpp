@@ -3,6 +3,7 @@
 // larger than what it asked for. The "worker" is cat, which writes the bytes back.
 #include "BitMap.h"
 #include "DecodeWorker.h"
+#include "Scratch.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -14,29 +15,11 @@
 #include <memory>
 #include <string>
 
-namespace {
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-const std::string& scratch_file() {
-    static const std::string path = [] {
-        char name[] = "/tmp/gw-worker-fuzz-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        std::atexit([] { std::remove(scratch_file().c_str()); });
-        return std::string(name);
-    }();
-    return path;
-}
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = scratch_file();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return 0;
-    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
-    if (std::fclose(file) != 0 || !written) return 0;
+    const std::string path = fuzz::write_scratch("gw-worker-fuzz", data, size);
+    if (path.empty()) return 0;
 
     WorkerDecoder decoder("/bin/cat", {path}, {0, 10000});
     const Decoder::Ticket first = decoder.request("a.png", 64, 48);

@@ -209,7 +209,7 @@ const long kDenied[] = {
 // A file opened for writing, created or truncated.
 constexpr std::uint32_t kWriteFlags = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
 
-void deny_what_decoding_does_not_need() {
+[[maybe_unused]] void deny_what_decoding_does_not_need() {
     std::vector<sock_filter> program;
     const auto statement = [&program](std::uint16_t code, std::uint32_t k) {
         program.push_back(BPF_STMT(code, k));
