@@ -22,6 +22,10 @@ public:
 
     // The area to fill, in pixels.
     void set_window_size(std::int32_t window_width, std::int32_t window_height);
+    // With a backdrop, the picture made is the whole area: around the fitted picture, the same
+    // picture scaled to cover it, blurred and darkened. Without (the default), the fitted
+    // picture alone, which the display centres on black.
+    void set_backdrop(bool backdrop) { backdrop_ = backdrop; }
     // Decodes and fits the file; false (object unchanged) when it cannot be shown.
     bool load(const std::string& path);
 
@@ -55,6 +59,7 @@ private:
     std::int32_t height_ = 0;
     std::int32_t window_width_ = 0;
     std::int32_t window_height_ = 0;
+    bool backdrop_ = false;
     Dib picture_; // the decoder's bitmap of the fitted picture
     std::string taken_;
 };

@@ -272,7 +272,7 @@ void write_trace(const char* bytes, std::size_t size) {
 [[noreturn]] void out_of_memory() { std::_Exit(kOutOfMemoryExit); }
 } // namespace
 
-int run_decode_worker(std::int32_t trace_level, BeforeDecode before) {
+int run_decode_worker(std::int32_t trace_level, bool backdrop, BeforeDecode before) {
     platform::take_parent_channel();
     platform::restrict_worker();
     Tracer& tracer = Tracer::instance();
@@ -297,6 +297,7 @@ int run_decode_worker(std::int32_t trace_level, BeforeDecode before) {
         if (before) before(path);
         BitMap picture;
         picture.set_window_size(width, height);
+        picture.set_backdrop(backdrop);
         const bool shown =
             width > 0 && height > 0 && picture.load(path) &&
             static_cast<std::uint64_t>(picture.pitch()) == row_bytes(picture.width());

@@ -86,5 +86,6 @@ private:
 
 // The worker's side: answers the parent's requests until the parent goes; the exit code.
 // `before` (for tests) is called with each path before it is decoded.
+// `backdrop`: the pictures are made with a backdrop around them (BitMap::set_backdrop).
 using BeforeDecode = void (*)(const std::string& path);
-int run_decode_worker(std::int32_t trace_level, BeforeDecode before = nullptr);
+int run_decode_worker(std::int32_t trace_level, bool backdrop, BeforeDecode before = nullptr);

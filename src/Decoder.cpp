@@ -7,6 +7,7 @@ Decoder::Ticket InlineDecoder::request(const std::string& path, std::int32_t wid
     // Only one request is ever out here: the step that made it collects it at once.
     picture_ = std::make_unique<BitMap>();
     picture_->set_window_size(width, height);
+    picture_->set_backdrop(backdrop_);
     if (!picture_->load(path)) picture_.reset();
     ready_ = true;
     return ++last_;

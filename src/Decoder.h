@@ -34,8 +34,11 @@ public:
     bool collect(Ticket ticket, std::unique_ptr<BitMap>& picture) override;
     void drop(Ticket ticket) override;
     bool decodes_ahead() const override { return false; }
+    // Whether the pictures are made with a backdrop around them (BitMap::set_backdrop).
+    void set_backdrop(bool backdrop) { backdrop_ = backdrop; }
 
 private:
+    bool backdrop_ = false;
     Ticket last_ = 0;
     bool ready_ = false; // the picture of ticket last_ waits to be collected
     std::unique_ptr<BitMap> picture_;

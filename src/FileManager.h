@@ -58,6 +58,8 @@ public:
     // Where pictures are decoded; not owned, and it must outlive every later call. Without
     // one, they are decoded in this process.
     void setDecoder(Decoder* decoder);
+    // Pictures decoded in this process are made with a backdrop around them.
+    void setBackdrop(bool backdrop) { inline_decoder_.set_backdrop(backdrop); }
 
     // How a step towards the next picture stands.
     enum class Step { shown, none, waiting };

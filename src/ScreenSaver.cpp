@@ -20,8 +20,8 @@ constexpr std::int32_t kDeletionWait = 5;
 constexpr int kFirstStepIndexSteps = 5;
 
 // The keys read_config reads; any other key in the file is most likely a misspelling.
-const char* const kKnownKeys[] = {"path",  "dossier", "sauf",  "exclude", "delai",
-                                  "cache", "cachemb", "small", "trace",   "caption"};
+const char* const kKnownKeys[] = {"path",    "dossier", "sauf",  "exclude", "delai",     "cache",
+                                  "cachemb", "small",   "trace", "caption", "background"};
 
 // What a picture's caption shows.
 enum class Caption { path, date, date_and_path, none };
@@ -103,6 +103,7 @@ public:
     bool paused = false;
     std::int32_t trace_level = 4;
     Caption caption = Caption::path;
+    bool backdrop = false; // the space around a picture filled with the same picture, blurred
     // The caption of a picture of `path` as the settings ask for it.
     std::string caption_of(const BitMap& image, const std::string& path) const;
     std::int32_t delay = 5000;
@@ -212,6 +213,15 @@ bool ScreenSaver::read_config(const char* file_name) {
         if (!known)
             GW_TRACE(kModule, 1, "read_config : unknown caption <%s>, path kept", caption.c_str());
     }
+    std::string background;
+    if (config.get_string("background", background, 0)) {
+        if (Configurator::same_key(background, "blur"))
+            d_->backdrop = true;
+        else if (!Configurator::same_key(background, "black"))
+            GW_TRACE(kModule, 1, "read_config : unknown background <%s>, black kept",
+                     background.c_str());
+        d_->file_manager.setBackdrop(d_->backdrop);
+    }
     // A value such as "3000ms" still sets the delay: the leading number is kept.
     config.get_int("delai", d_->delay, 0);
     std::int32_t cache = 0;
@@ -243,6 +253,8 @@ bool ScreenSaver::read_config(const char* file_name) {
 bool ScreenSaver::is_small() const { return d_->small; }
 
 std::int32_t ScreenSaver::trace_level() const { return d_->trace_level; }
+
+bool ScreenSaver::backdrop() const { return d_->backdrop; }
 
 void ScreenSaver::set_window_manager(SystemWrapper* display, std::int32_t width,
                                      std::int32_t height) {

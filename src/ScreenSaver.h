@@ -33,6 +33,8 @@ public:
     bool is_small() const;
     // The trace level the settings asked for (4 unless set), for a worker's records.
     std::int32_t trace_level() const;
+    // True when the space around a picture is filled with the same picture, blurred.
+    bool backdrop() const;
     // `display` is not owned and must outlive every later call but the destructor.
     void set_window_manager(SystemWrapper* display, std::int32_t width, std::int32_t height);
     // Where the pictures are decoded (not owned; outlives every later call but the

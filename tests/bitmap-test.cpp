@@ -8,6 +8,7 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -121,6 +122,47 @@ TEST_F(BitMapLoad, BitsAreBottomUpBgrRowsPaddedToFourBytes) {
         EXPECT_TRUE(near(pixel(bitmap, x, 20), kRed, 0)) << x;
         EXPECT_TRUE(near(pixel(bitmap, x, 39), kRed, 0)) << "top row last, x " << x;
     }
+}
+
+// With a backdrop, the picture made fills the window: the fitted picture where the display
+// would centre it, and around it the same picture's colours, blurred and darkened.
+TEST_F(BitMapLoad, ABackdropFillsTheWindowAroundTheFittedPicture) {
+    // A portrait picture, red on the left and blue on the right, on a landscape window.
+    const std::string path = dir / "portrait.png";
+    ASSERT_TRUE(pictures::write_halves(path, 300, 400, Format::Png, true, 0xff0000, 0x0000ff));
+    BitMap plain;
+    plain.set_window_size(320, 240);
+    ASSERT_TRUE(plain.load(path));
+    BitMap backed;
+    backed.set_window_size(320, 240);
+    backed.set_backdrop(true);
+    ASSERT_TRUE(backed.load(path));
+    ASSERT_EQ(320, backed.width());
+    ASSERT_EQ(240, backed.height());
+    const int left = (320 - plain.width()) / 2;
+    for (int row : {0, 100, 239})
+        for (int x : {0, plain.width() / 2, plain.width() - 1}) {
+            const Colour a = pixel(plain, x, row);
+            const Colour b = pixel(backed, left + x, row);
+            EXPECT_TRUE(near(b, a, 0)) << x << "," << row;
+        }
+    // Left of the picture its red, right of it its blue, both darkened; never black.
+    const Colour far_left = pixel(backed, 2, 120);
+    const Colour far_right = pixel(backed, 317, 120);
+    EXPECT_GT(far_left.red, far_left.blue);
+    EXPECT_GT(far_right.blue, far_right.red);
+    for (const Colour& c : {far_left, far_right}) {
+        EXPECT_LE(std::max({c.red, c.green, c.blue}), 120);
+        EXPECT_GT(c.red + c.green + c.blue, 20);
+    }
+    // A picture that fills the window has no room for one.
+    const std::string wide = dir / "wide.png";
+    ASSERT_TRUE(pictures::write(wide, 320, 240, Format::Png));
+    BitMap full;
+    full.set_window_size(320, 240);
+    full.set_backdrop(true);
+    ASSERT_TRUE(full.load(wide));
+    EXPECT_EQ(320, full.width());
 }
 
 TEST_F(BitMapLoad, UndecodableFilesFailWithoutATraceLine) {

@@ -173,7 +173,7 @@ TEST_F(DecodeWorkerTest, ADecodeOverItsTimeIsEndedAndTheQueueGoesOn) {
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--decode-worker") == 0)
-        return run_decode_worker(4, misbehave);
+        return run_decode_worker(4, false, misbehave);
     g_program = argv[0][0] == '/' ? argv[0] : platform::executable_path(argv[0]);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

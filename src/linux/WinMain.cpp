@@ -82,6 +82,7 @@ const char kHelp[] =
     "  cachemb MB       megabytes of pictures kept in memory (default 128, 0: no limit)\n"
     "  small            a 400 x 200 window at the top right, the cursor visible\n"
     "  caption WHAT     path (the default), date (taken, else the file's), date+path, none\n"
+    "  background HOW   black (the default) or blur: the picture itself, blurred, around it\n"
     "  trace LEVEL      trace level, 0 (gravest only) to 4 (everything, the default)\n"
     "\n"
     "Keys: Space pauses and resumes, Right shows the next picture, Left the one before,\n"
@@ -259,7 +260,8 @@ bool Show::open(const Options& options, const std::string& program, std::string&
     limits.memory_bytes = static_cast<std::uint64_t>(GW_WORKER_MEMORY_MB) * 1024 * 1024;
     decoder_ = std::make_unique<WorkerDecoder>(
         program,
-        std::vector<std::string>{"--decode-worker", std::to_string(controller_.trace_level())},
+        std::vector<std::string>{"--decode-worker", std::to_string(controller_.trace_level()),
+                                 controller_.backdrop() ? "blur" : "black"},
         limits);
     decoder_->start();
     controller_.set_decoder(decoder_.get());
@@ -372,7 +374,8 @@ int fail(const std::string& why) {
 int main(int argc, char** argv) {
     // The decode worker: the same program, started by the show with a switch of its own.
     if (argc >= 3 && std::strcmp(argv[1], "--decode-worker") == 0)
-        return run_decode_worker(static_cast<std::int32_t>(std::strtol(argv[2], nullptr, 10)));
+        return run_decode_worker(static_cast<std::int32_t>(std::strtol(argv[2], nullptr, 10)),
+                                 argc >= 4 && std::strcmp(argv[3], "blur") == 0);
     // Dates in captions are written in the user's own format.
     std::setlocale(LC_TIME, "");
     const Options options = parse_options(argc, argv);

@@ -95,7 +95,8 @@ void run_show(HWND window, bool hide_cursor, const std::string& argument0) {
     g_screen_saver.set_window_manager(&display, display.width(), display.height());
     auto decoder = std::make_unique<WorkerDecoder>(
         module_path(argument0),
-        std::vector<std::string>{kWorkerSwitch, std::to_string(g_screen_saver.trace_level())},
+        std::vector<std::string>{kWorkerSwitch, std::to_string(g_screen_saver.trace_level()),
+                                 g_screen_saver.backdrop() ? "blur" : "black"},
         WorkerDecoder::Limits{});
     decoder->start();
     g_screen_saver.set_decoder(decoder.get());
@@ -138,9 +139,12 @@ int run_settings(HINSTANCE instance, std::uint64_t handle, const std::string& ar
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     restrict_dll_search();
-    if (command_line && std::strncmp(command_line, kWorkerSwitch, sizeof kWorkerSwitch - 1) == 0)
-        return run_decode_worker(static_cast<std::int32_t>(
-            std::strtol(command_line + sizeof kWorkerSwitch - 1, nullptr, 10)));
+    if (command_line && std::strncmp(command_line, kWorkerSwitch, sizeof kWorkerSwitch - 1) == 0) {
+        char* after = nullptr;
+        const long level = std::strtol(command_line + sizeof kWorkerSwitch - 1, &after, 10);
+        return run_decode_worker(static_cast<std::int32_t>(level),
+                                 after && std::strstr(after, "blur") != nullptr);
+    }
     // Dates in captions are written in the user's own format.
     std::setlocale(LC_TIME, "");
     const std::string argument0 = program_argument();
