@@ -282,7 +282,7 @@ TEST_F(WineShow, NamesInAnyScriptAreListedCaptionedAndRecycled) {
     ASSERT_TRUE(show.wait_count("erase <" + path + ">", 1)) << show.trace();
     ASSERT_TRUE(show.key("x"));
     EXPECT_EQ(0, show.exit_code());
-    EXPECT_EQ(1, show.count("<" + path + "> deleted")) << show.trace();
+    EXPECT_TRUE(show.wait_count("<" + path + "> deleted", 1)) << show.trace();
     EXPECT_FALSE(test::exists(show.unix_path(folder + "/" + name)));
     EXPECT_TRUE(test::exists(g_machine->trash() + "/" + name));
 }

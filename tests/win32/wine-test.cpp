@@ -177,7 +177,7 @@ TEST_F(WineShow, MarkedFileGoesToTheRecycleBinAtTheFifthStepOrAtTheEnd) {
     EXPECT_FALSE(show.recycled(second));
     ASSERT_TRUE(show.key("x"));
     EXPECT_EQ(0, show.exit_code());
-    EXPECT_TRUE(show.recycled(second)) << show.trace();
+    EXPECT_TRUE(wait_until([&] { return show.recycled(second); })) << show.trace();
 }
 
 TEST_F(WineShow, MouseEndsTheShowBeyondFortyPixelsNotAtForty) {
@@ -307,7 +307,7 @@ TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
         ASSERT_TRUE(show.wait_count("erase <" + kept + ">", 1)) << show.trace();
         ASSERT_TRUE(show.key("Escape"));
         EXPECT_EQ(0, show.exit_code());
-        EXPECT_EQ(1, show.count("<" + kept + "> deletion failed (no recycle bin on D:\\"))
+        EXPECT_TRUE(show.wait_count("<" + kept + "> deletion failed (no recycle bin on D:\\", 1))
             << show.trace();
         EXPECT_EQ(0, show.count("<" + kept + "> deleted"));
         EXPECT_TRUE(test::exists(show.unix_path("pictures/kept.bmp")));
@@ -328,7 +328,7 @@ TEST_F(WineShow, ADeletionCountsOnlyWhenTheFileWentToTheRecycleBin) {
         EXPECT_TRUE(show.wait_count("<" + stuck + "> deletion failed (", 1)) << show.trace();
         ASSERT_TRUE(show.key("Escape"));
         EXPECT_EQ(0, show.exit_code());
-        EXPECT_EQ(2, show.count("<" + stuck + "> deletion failed (")) << show.trace();
+        EXPECT_TRUE(show.wait_count("<" + stuck + "> deletion failed (", 2)) << show.trace();
         EXPECT_EQ(0, show.count("<" + stuck + "> deleted"));
         EXPECT_TRUE(test::exists(show.unix_path("pictures/stuck.bmp")));
     }
@@ -394,7 +394,8 @@ TEST_F(WineShow, AMarkedFileTheRecycleBinWillNotTakeIsKeptNeverDeletedForGood) {
         ASSERT_TRUE(show.key("Escape"));
         EXPECT_EQ(0, show.exit_code());
         const std::string drawn = show.drawn().front();
-        EXPECT_GE(show.count("<" + drawn + "> deletion failed (" + row.why), 1) << show.trace();
+        EXPECT_TRUE(show.wait_count("<" + drawn + "> deletion failed (" + row.why, 1))
+            << show.trace();
         EXPECT_EQ(0, show.count("> deleted")) << show.trace();
         EXPECT_TRUE(test::exists(unix_file)) << unix_file;
         const auto entries = std::filesystem::directory_iterator(show.unix_path("pictures"));
@@ -412,7 +413,7 @@ TEST_F(WineShow, OfTwoNamesThatDifferInCaseOnlyTheMarkedOneGoesAndIsTracedDelete
     const std::string marked = desktop::mark(show, 1);
     ASSERT_TRUE(show.key("Escape"));
     EXPECT_EQ(0, show.exit_code());
-    EXPECT_EQ(1, show.count("<" + marked + "> deleted")) << show.trace();
+    EXPECT_TRUE(show.wait_count("<" + marked + "> deleted", 1)) << show.trace();
     EXPECT_EQ(0, show.count("deletion failed")) << show.trace();
     const std::string name = marked.substr(marked.rfind('\\') + 1);
     const std::string other = name == "A.bmp" ? "a.bmp" : "A.bmp";
@@ -439,7 +440,7 @@ TEST_F(WineShow, PicturesPastTwoHundredSixtyCharactersAreListedShownAndRecycled)
     ASSERT_TRUE(show.wait_count("erase <", 1));
     ASSERT_TRUE(show.key("Escape"));
     EXPECT_EQ(0, show.exit_code());
-    EXPECT_EQ(1, show.count("<" + picture + "> deleted")) << show.trace();
+    EXPECT_TRUE(show.wait_count("<" + picture + "> deleted", 1)) << show.trace();
     EXPECT_TRUE(test::exists(g_machine->trash() + "/deep.bmp"));
 }
 
