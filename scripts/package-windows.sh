@@ -40,6 +40,8 @@ crlf "$stage/readme" "$stage/$name/README-Windows.txt"
 for notice in "$deps"/licenses/*.copyright; do
   crlf "$notice" "$stage/$name/licenses/$(basename "$notice" .copyright).txt"
 done
+# MinGW-w64's run time (its C run-time start-up code and winpthreads) is linked in too.
+crlf /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/$name/licenses/mingw-w64.txt"
 zip_file=$PWD/$build/$name.zip
 rm -f "$zip_file"
 (cd "$stage" && zip -qr -X "$zip_file" "$name")
@@ -47,7 +49,7 @@ rm -f "$zip_file"
 listing=$(unzip -Z1 "$zip_file")
 for file in Glimmerwall.scr Glimmerwall.cfg.example README-Windows.txt LICENSE.txt \
             licenses/freeimage.txt licenses/libheif.txt licenses/libde265.txt licenses/dav1d.txt \
-            licenses/libraw.txt licenses/libjpeg-turbo.txt; do
+            licenses/libraw.txt licenses/libjpeg-turbo.txt licenses/mingw-w64.txt; do
   grep -qx "$name/$file" <<<"$listing" || fail "$file missing from $zip_file"
 done
 grep -q 'FreeImage.dll' "$stage/$name/README-Windows.txt" && fail "the README still asks for FreeImage.dll"
