@@ -103,15 +103,14 @@ protected:
     // Linux's trace lines that hold `linux_only` are not in the Windows trace.
     void expect_same(const std::vector<std::string>& shown, const std::string& linux_only = "") {
         std::vector<std::string> argv = {"wine", "D:\\decode\\DecodeProbe.exe",
-                                         "D:\\decode\\out\\trace.txt",
-                                         std::to_string(kWindowWidth),
+                                         "D:\\decode\\out\\trace.txt", std::to_string(kWindowWidth),
                                          std::to_string(kWindowHeight)};
         for (std::size_t i = 0; i < names.size(); ++i) {
             argv.push_back("D:\\decode\\" + names[i]);
             argv.push_back("D:\\decode\\out\\" + std::to_string(i));
         }
-        ASSERT_EQ(0, desktop::run(argv, g_machine->wine_environment(false), g_machine->log(),
-                                  120000))
+        ASSERT_EQ(0,
+                  desktop::run(argv, g_machine->wine_environment(false), g_machine->log(), 120000))
             << test::read_file(g_machine->log());
         const test::TraceFile trace;
         for (std::size_t i = 0; i < names.size(); ++i) {
@@ -174,8 +173,8 @@ TEST_F(WineDecoding, EveryShownFormatGivesTheLinuxSizesPixelsAndTraceLines) {
                 {"float.tif", Samples::RgbFloat, Container::Tiff},
                 {"a.exr", Samples::RgbaFloat, Container::Exr}};
     for (const auto& d : deep) {
-        ASSERT_TRUE(pictures::write_deep(path(d.name), 320, 240, d.samples, d.container, 0.6, 0.3,
-                                         0.1))
+        ASSERT_TRUE(
+            pictures::write_deep(path(d.name), 320, 240, d.samples, d.container, 0.6, 0.3, 0.1))
             << d.name;
         shown.push_back(d.name);
     }
@@ -195,8 +194,8 @@ TEST_F(WineDecoding, EveryShownFormatGivesTheLinuxSizesPixelsAndTraceLines) {
 
 TEST_F(WineDecoding, BrokenAndHostileFilesAndTheFuzzSeedsEndAsOnLinux) {
     using pictures::Hostile;
-    for (const Hostile kind : {Hostile::Dds, Hostile::Xbm, Hostile::Sgi, Hostile::Pfm,
-                               Hostile::Pict})
+    for (const Hostile kind :
+         {Hostile::Dds, Hostile::Xbm, Hostile::Sgi, Hostile::Pfm, Hostile::Pict})
         test::write_file(path("hostile" + std::to_string(static_cast<int>(kind))),
                          pictures::hostile(kind));
     ASSERT_TRUE(pictures::write_png_header_only(path("header.png"), 30000, 20000));
@@ -204,21 +203,22 @@ TEST_F(WineDecoding, BrokenAndHostileFilesAndTheFuzzSeedsEndAsOnLinux) {
     const struct {
         const char* extension;
         Format format;
-    } cut[] = {{"jpg", Format::Jpeg}, {"png", Format::Png}, {"gif", Format::Gif},
-               {"tif", Format::Tiff}, {"webp", Format::WebP}};
+    } cut[] = {{"jpg", Format::Jpeg},
+               {"png", Format::Png},
+               {"gif", Format::Gif},
+               {"tif", Format::Tiff},
+               {"webp", Format::WebP}};
     for (const auto& c : cut)
         for (const std::size_t length : {std::size_t{12}, std::size_t{200}, std::size_t{900}})
-            ASSERT_TRUE(pictures::write_truncated(
-                path("cut" + std::to_string(length) + "." + c.extension), 300, 200, c.format,
-                length));
+            ASSERT_TRUE(
+                pictures::write_truncated(path("cut" + std::to_string(length) + "." + c.extension),
+                                          300, 200, c.format, length));
     // The fuzzers' seeds: good small pictures of every shown format.
     std::vector<std::string> shown;
     for (const char* harness : {"bitmap", "picturesize"})
-        for (const auto& entry :
-             std::filesystem::directory_iterator(std::string(GW_SOURCE_DIR) + "/fuzz/corpus/" +
-                                                 harness)) {
-            const std::string name =
-                std::string(harness) + "-" + entry.path().filename().string();
+        for (const auto& entry : std::filesystem::directory_iterator(std::string(GW_SOURCE_DIR) +
+                                                                     "/fuzz/corpus/" + harness)) {
+            const std::string name = std::string(harness) + "-" + entry.path().filename().string();
             std::filesystem::copy_file(entry.path(), path(name));
         }
     // What Linux shows of them (the seeds, and what a cut file still holds) is the Linux

@@ -1,5 +1,5 @@
 // Glimmerwall.scr as the host's screen-saver dialog starts it, under Wine: the preview inside
-// the dialog, the Settings button, the password request, DLL search, names in any script.
+// the dialog, the Settings button, the password request, names in any script.
 // SaverHost.exe stands in for the dialog and reports what it sees.
 #include "Pictures.h"
 #include "TestSupport.h"
