@@ -1,5 +1,6 @@
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-x86-64):
-#   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+#   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+#     -DGW_WINDOWS_DEPS="$(scripts/windows-deps.sh)"
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -17,11 +18,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Nothing of MinGW's run time is shipped: the program and any DLL stand alone.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# FreeImage.h is the same on every platform, but the host's /usr/include as a whole would
-# shadow MinGW's C headers: the build compiles against a folder holding a copy of that one file.
-set(GW_FREEIMAGE_HEADER /usr/include/FreeImage.h CACHE FILEPATH "FreeImage.h of the host")
-if(EXISTS "${GW_FREEIMAGE_HEADER}")
-  configure_file("${GW_FREEIMAGE_HEADER}" "${CMAKE_BINARY_DIR}/freeimage-include/FreeImage.h" COPYONLY)
-  set(FREEIMAGE_INCLUDE_DIR "${CMAKE_BINARY_DIR}/freeimage-include" CACHE PATH "FreeImage.h folder")
-endif()

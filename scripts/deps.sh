@@ -18,9 +18,9 @@ case "$profile" in
       googletest libgtest-dev libgmock-dev
       xvfb xdotool x11-utils imagemagick
       libheif-examples libavif-bin
-      g++-mingw-w64-x86-64 wine wine64
+      g++-mingw-w64-x86-64 wine wine64 nasm meson
       clang libclang-rt-14-dev clang-format
-      dpkg-dev nsis)
+      dpkg-dev file zip unzip nsis)
     ;;
   bench)
     packages=("${run[@]}"
@@ -42,7 +42,17 @@ done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo=""
-[[ $(id -u) -eq 0 ]] || sudo="sudo"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The variable goes through sudo as an argument of env: sudo resets the environment, and
+# debconf would fall back to its dialogs. apt's and dpkg's own lines go to a log, shown only
+# when the installation fails.
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! { "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+       "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+         -o Dpkg::Use-Pty=0 --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "deps.sh: the installation failed" >&2
+  exit 1
+fi

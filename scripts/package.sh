@@ -16,7 +16,10 @@ rm -f "$deb"
 
 fail() { echo "package: $*" >&2; exit 1; }
 contents=$(dpkg-deb -c "$deb")
-for file in ./usr/bin/glimmerwall ./usr/share/man/man1/glimmerwall.1 \
+for file in ./usr/bin/glimmerwall ./usr/share/man/man1/glimmerwall.1.gz \
+            ./usr/share/doc/glimmerwall/copyright \
+            ./usr/share/doc/glimmerwall/licenses/libfreeimage3.copyright \
+            ./usr/share/doc/glimmerwall/licenses/libheif1.copyright \
             ./usr/share/doc/glimmerwall/Glimmerwall.cfg.example \
             ./usr/share/xscreensaver/config/glimmerwall.xml; do
   grep -q " $file\$" <<<"$contents" || fail "$file missing"

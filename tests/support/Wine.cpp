@@ -12,8 +12,11 @@
 namespace wine {
 
 std::vector<std::string> environment(const std::vector<std::string>& set) {
-    std::vector<std::string> result =
-        desktop::inherited_environment({"DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "XDG_", "WINE"});
+    // Wine maps Unix file names through the locale's character set: without a UTF-8 locale
+    // (none is set on many minimal systems) names outside ASCII would not be found.
+    std::vector<std::string> result = desktop::inherited_environment(
+        {"DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "XDG_", "WINE", "LANG", "LC_"});
+    result.push_back("LC_ALL=C.UTF-8");
     result.insert(result.end(), set.begin(), set.end());
     return result;
 }
@@ -75,10 +78,6 @@ Show::Show() : Program(tool), name_("show" + std::to_string(++count_)) {
     test::make_dirs(unix_path("pictures"));
     std::filesystem::copy_file(GW_SCR_PROGRAM, unix_path("Glimmerwall.scr"));
     std::filesystem::remove(g_machine->drive_d() + "/Glimmerwall.txt");
-}
-
-void Show::with_freeimage() const {
-    std::filesystem::copy_file(GW_FREEIMAGE_DOUBLE, unix_path("FreeImage.dll"));
 }
 
 void Show::configure(const std::string& settings) const {

@@ -16,8 +16,8 @@
 
 namespace wine {
 
-// The inherited environment without what points at a display, a user's folders or a Wine
-// prefix, plus `set`.
+// The inherited environment without what points at a display, a user's folders, a Wine prefix
+// or a locale, in the UTF-8 locale C.UTF-8, plus `set`.
 std::vector<std::string> environment(const std::vector<std::string>& set);
 
 // The X server, the Wine prefix (made once: it takes seconds) with its server kept running,
@@ -59,7 +59,6 @@ class Show : public desktop::Program {
 public:
     Show();
 
-    void with_freeimage() const;
     void configure(const std::string& settings) const;
     std::string folder_setting() const { return "dossier " + dos_path("pictures"); }
     // A BMP of its own colour and size; its path as the show names it.

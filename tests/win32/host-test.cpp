@@ -1,5 +1,5 @@
 // Glimmerwall.scr as the host's screen-saver dialog starts it, under Wine: the preview inside
-// the dialog, the Settings button, the password request, DLL search, names in any script.
+// the dialog, the Settings button, the password request, names in any script.
 // SaverHost.exe stands in for the dialog and reports what it sees.
 #include "Pictures.h"
 #include "TestSupport.h"
@@ -71,7 +71,6 @@ bool trace_exists(const char* name) { return test::exists(g_machine->drive_d() +
 
 TEST_F(WineShow, PreviewLivesInTheDialogsChildOnlyAndEndsWithTheDialog) {
     Hosted show;
-    show.with_freeimage();
     show.configure("trace 4\ndelai 100000\n" + show.folder_setting());
     show.picture("green.bmp", 400, 300, 30, 160, 90);
     test::write_file(g_machine->drive_d() + "/Glimmerwall.txt", "the last show's trace\n");
@@ -197,7 +196,6 @@ TEST_F(WineShow, TheUsersSettingsFileIsReadWhenNoneStandsBesideTheProgramOrAbove
     ASSERT_FALSE(file.empty());
     test::make_dirs(file.substr(0, file.rfind('/')));
     Hosted show;
-    show.with_freeimage();
     const std::string picture = show.picture("mine.bmp", 64, 48);
     test::write_file(file, "trace 4\ndelai 100000\n" + show.folder_setting() + "\n");
     show.start({"/s"});
@@ -241,7 +239,6 @@ TEST_F(WineShow, PasswordAndPreviewWithoutAWindowEndAtOnce) {
 
 TEST_F(WineShow, NamesInAnyScriptAreListedCaptionedAndRecycled) {
     Hosted show;
-    show.with_freeimage();
     const std::string folder = "\xe6\x97\xa5\xe6\x9c\xac";        // 日本
     const std::string name = "\xc3\xa9t\xc3\xa9 caf\xc3\xa9.bmp"; // été café.bmp
     test::make_dirs(show.unix_path(folder));
@@ -285,30 +282,6 @@ TEST_F(WineShow, NamesInAnyScriptAreListedCaptionedAndRecycled) {
     EXPECT_TRUE(show.wait_count("<" + path + "> deleted", 1)) << show.trace();
     EXPECT_FALSE(test::exists(show.unix_path(folder + "/" + name)));
     EXPECT_TRUE(test::exists(g_machine->trash() + "/" + name));
-}
-
-TEST_F(WineShow, FreeImageDllIsTakenBesideTheProgramNeverFromTheCurrentFolder) {
-    for (const bool beside : {false, true}) {
-        Hosted show;
-        show.picture("one.bmp", 64, 48);
-        // Started from another folder that holds a FreeImage.dll: the program enters its own
-        // folder, reads the configuration there, and never takes the other folder's DLL.
-        test::make_dirs(show.unix_path("current"));
-        std::filesystem::copy_file(GW_FREEIMAGE_DOUBLE, show.unix_path("current/FreeImage.dll"));
-        test::write_file(show.unix_path("Glimmerwall.cfg"),
-                         "trace 4\ndelai 100000\n" + show.folder_setting() + "\n");
-        if (beside) show.with_freeimage();
-        show.host(
-            "start", "report.txt",
-            {show.dos_path("Glimmerwall.scr"), show.dos_path("current"), "Glimmerwall.scr /s"});
-        ASSERT_TRUE(show.wait_count("WindowManager::draw_bitmap", 1))
-            << show.trace() << show.report();
-        EXPECT_EQ(1, show.count("read config from <Glimmerwall.cfg>"));
-        EXPECT_EQ(beside ? 0 : 1, show.count("FreeImage.dll cannot be loaded")) << show.trace();
-        EXPECT_EQ(beside ? 1 : 0, show.draws() - show.count("draw_bitmap : no image"));
-        ASSERT_TRUE(show.key("Escape"));
-        EXPECT_EQ(0, show.exit_code());
-    }
 }
 
 } // namespace
