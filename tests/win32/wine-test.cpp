@@ -527,3 +527,56 @@ TEST_F(WineShow, EndOfTheSessionSendsTheMarkedFileToTheRecycleBin) {
 }
 
 } // namespace
+
+namespace {
+// Whether a decode worker of the show in `folder` (a copy of Glimmerwall.scr started with its
+// worker switch) still runs.
+bool worker_runs(const Show& show) {
+    const std::string folder = show.dos_folder().substr(3);
+    return g_machine->run({"pgrep", "-f", folder + ".Glimmerwall.scr --decode-worker"}) == 0;
+}
+} // namespace
+
+// The pictures are decoded by a worker copy of the program: Delete marks the picture on
+// screen while a decode runs, a worker killed in a decode refuses that picture and the show
+// goes on, keys end the show at once whatever is decoded, and no worker outlives the show.
+TEST_F(WineShow, TheDecodeWorkerHoldsNothingAndEndsWithTheShow) {
+    Show show;
+    traced(show, 100000);
+    const std::string quick = show.picture("quick.bmp", 64, 48);
+    ASSERT_TRUE(pictures::write_slow_jpeg(show.unix_path("pictures/slow.jpg"), 4000, 3000, 40000));
+    const std::string slow = show.dos_path("pictures\\slow.jpg");
+    show.start();
+    ASSERT_TRUE(show.wait_count("request( " + slow + " )", 1)) << show.trace();
+    ASSERT_TRUE(worker_runs(show));
+    ASSERT_EQ(0,
+              g_machine->run({"pkill", "-KILL", "-f",
+                              show.dos_folder().substr(3) + ".Glimmerwall.scr --decode-worker"}));
+    ASSERT_TRUE(show.wait_count("load( " + slow + " ) refused: the decoder stopped", 1))
+        << show.trace();
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    EXPECT_EQ(quick, desktop::mark(show, 1));
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code(5000));
+    EXPECT_TRUE(show.wait_count("<" + quick + "> deleted", 1)) << show.trace();
+    EXPECT_FALSE(worker_runs(show));
+}
+
+// A decode over the worker's time ends the worker; the picture is refused, the show goes on,
+// and Escape in the middle of the next slow decode ends it at once.
+TEST_F(WineShow, ADecodeOverItsTimeIsRefusedAndEscapeEndsTheShowDuringADecode) {
+    Show show;
+    traced(show, 0);
+    for (const char* name : {"slow1.jpg", "slow2.jpg"})
+        ASSERT_TRUE(pictures::write_slow_jpeg(show.unix_path(std::string("pictures/") + name), 4000,
+                                              3000, 40000));
+    show.start();
+    ASSERT_TRUE(show.wait_count("refused: the decoder ran out of time (10000 ms)", 1, 30000))
+        << show.trace();
+    ASSERT_TRUE(show.wait_count("request(", 2)) << show.trace();
+    ASSERT_TRUE(worker_runs(show));
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code(5000));
+    EXPECT_EQ(0, show.count(") win:")) << show.trace();
+    EXPECT_FALSE(worker_runs(show));
+}
