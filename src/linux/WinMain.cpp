@@ -222,9 +222,12 @@ public:
     void run();
     // The worker is stopped, whatever it decodes; the files still marked go to the trash.
     void end();
+    // True when the display manager could not draw: nothing of the show is on screen.
+    bool failed() const { return cannot_draw(); }
 
 private:
-    bool over() const { return window_.ended() || g_signalled; }
+    bool over() const { return window_.ended() || g_signalled || cannot_draw(); }
+    bool cannot_draw() const { return display_ && display_->cannot_draw(); }
     void handle_queued(const SDL_Event* first);
     void dispatch(const SDL_Event& event);
     // Takes in the worker's answers; a step that waited for one carries on.
@@ -241,8 +244,6 @@ bool Show::open(const Options& options, const std::string& program, std::string&
     // SDL holds off the desktop's screen saver and display power saving while a window is
     // open; a screen saver must let the screen blank and the locker's idle timers run.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    // The X server's own image transfer: a GL framebuffer would start threads of its own.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!options.saver && !choose_video_driver(why)) return false;
     const bool opened = options.saver ? window_.create_in_host(options.host)
                                       : window_.create(controller_.is_small());
@@ -250,7 +251,12 @@ bool Show::open(const Options& options, const std::string& program, std::string&
         why = SDL_GetError();
         return false;
     }
-    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) watch_display(end_after_display_lost);
+    // SDL reads this at the first drawing. On X11 the server's own image transfer: a GL
+    // framebuffer would start threads of its own. Wayland has no other way to a window's image.
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) {
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        watch_display(end_after_display_lost);
+    }
     display_ = std::make_unique<WindowManager>(window_.sdl());
     controller_.set_window_manager(display_.get(), display_->width(), display_->height());
     WorkerDecoder::Limits limits;
@@ -396,6 +402,10 @@ int main(int argc, char** argv) {
     if (!show.open(options, platform::executable_path(argument0), why)) return fail(why);
     show.run();
     show.end();
+    if (show.failed()) {
+        std::fprintf(stderr, "glimmerwall: the show cannot be drawn on this display\n");
+        return 1;
+    }
     // The window ends with the process, unclosed: SDL 2.26 may still have a wake-up message
     // for it in flight on its second X connection, and closing that connection after the
     // window is gone turns the server's error into exit code 1.

@@ -214,7 +214,10 @@ WindowManager::~WindowManager() {
 void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption) {
     SDL_Surface* frame = SDL_GetWindowSurface(window_);
     if (!frame) {
-        GW_TRACE(kModule, 1, "WindowManager : no window surface (%s)", SDL_GetError());
+        // Said once: the loop ends the show at this, rather than step on with nothing shown.
+        if (!cannot_draw_)
+            GW_TRACE(kModule, 1, "WindowManager : no window surface (%s)", SDL_GetError());
+        cannot_draw_ = true;
         return;
     }
     SDL_FillRect(frame, nullptr, SDL_MapRGB(frame->format, 0, 0, 0));

@@ -27,6 +27,8 @@ public:
     // The window's new size: later pictures are centred in it (the fonts keep their size).
     void resize(std::int32_t width, std::int32_t height);
 
+    // True once a drawing found no window image: the show must end, as nothing reaches the screen.
+    bool cannot_draw() const { return cannot_draw_; }
     std::int32_t width() const { return width_; }
     std::int32_t height() const { return height_; }
 
@@ -36,4 +38,5 @@ private:
     TTF_Font* symbol_font_ = nullptr;
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
+    bool cannot_draw_ = false;
 };
