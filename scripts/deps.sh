@@ -20,7 +20,8 @@ case "$profile" in
       libheif-examples libavif-bin
       g++-mingw-w64-x86-64 wine wine64
       clang libclang-rt-14-dev clang-format
-      dpkg-dev)
+      dpkg-dev
+      sway grim wtype)
     ;;
   bench)
     packages=("${run[@]}"
