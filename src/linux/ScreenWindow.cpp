@@ -114,6 +114,10 @@ bool ScreenWindow::create(bool small) {
     const shell::WindowRect place = shell::window_rect(width, height, small);
     SDL_SetWindowPosition(window, place.x, place.y);
     SDL_SetWindowSize(window, place.width, place.height);
+    // A Wayland compositor places and sizes windows itself (sway would tile it): only the full
+    // screen state covers the output.
+    if (!small && SDL_strcmp(SDL_GetCurrentVideoDriver(), "wayland") == 0)
+        SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP);
     SDL_ShowWindow(window);
     SDL_RaiseWindow(window);
     // X gives the keyboard only to a mapped window, so the focus follows the showing.

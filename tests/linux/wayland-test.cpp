@@ -28,15 +28,15 @@ public:
         const std::string runtime = dir_ / "runtime";
         test::make_dirs(runtime);
         test::write_file(dir_ / "sway.cfg",
-                         "output HEADLESS-1 resolution 1920x1080\ndefault_border none\n");
+                         "output HEADLESS-1 resolution 1920x1080\ngaps outer 60\n");
         std::vector<std::string> argv = {"sway", "-c", dir_ / "sway.cfg"};
         if (getuid() == 0) {
             // The folders it reads and the runtime folder it writes must be its own to reach.
             chmod((dir_ / "").c_str(), 0755);
             chmod((dir_ / "sway.cfg").c_str(), 0644);
             if (chown(runtime.c_str(), kNobody, kNobody) != 0) return;
-            argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534",
-                                       "--clear-groups"});
+            argv.insert(argv.begin(),
+                        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
         }
         chmod(runtime.c_str(), 0700);
         pid_ = desktop::spawn(argv,
@@ -108,9 +108,9 @@ public:
         const std::string program = dir_ / "run/glimmerwall";
         std::filesystem::copy_file(GW_SHELL_PROGRAM, program);
         std::vector<std::string> vars = g_compositor->environment();
-        vars.insert(vars.end(), {"HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
-                                 "XDG_DATA_HOME=" + dir_ / "data",
-                                 "XDG_CACHE_HOME=" + dir_ / "cache"});
+        vars.insert(vars.end(),
+                    {"HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
+                     "XDG_DATA_HOME=" + dir_ / "data", "XDG_CACHE_HOME=" + dir_ / "cache"});
         vars.insert(vars.end(), more_vars.begin(), more_vars.end());
         started(desktop::spawn({"glimmerwall"},
                                desktop::program_environment(vars, GW_LSAN_SUPPRESSIONS),
@@ -142,7 +142,8 @@ protected:
 };
 
 // The stand-alone show with the Wayland display alone, or with SDL's Wayland driver named:
-// the picture fitted and centred under its caption, and a termination signal ends in order.
+// the picture fitted and centred under its caption over the whole output (the compositor's
+// gaps around a tiled window covered), and a termination signal ends in order.
 TEST_F(WaylandShow, StandAloneShowDrawsThePictureAndEndsInOrder) {
     for (const bool named_driver : {false, true}) {
         Show show;
@@ -150,9 +151,9 @@ TEST_F(WaylandShow, StandAloneShowDrawsThePictureAndEndsInOrder) {
         const Rgb colour{30, 120, 200};
         ASSERT_TRUE(pictures::write(show.pictures() + "/blue.png", 1000, 750, pictures::Format::Png,
                                     30, 120, 200));
-        show.start("delai 100000",
-                   named_driver ? std::vector<std::string>{"SDL_VIDEODRIVER=wayland"}
-                                : std::vector<std::string>{});
+        show.start("delai 100000", named_driver
+                                       ? std::vector<std::string>{"SDL_VIDEODRIVER=wayland"}
+                                       : std::vector<std::string>{});
         ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
         EXPECT_EQ(0, show.count("no window surface")) << named_driver;
 
