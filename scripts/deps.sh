@@ -10,6 +10,7 @@ run=(
   cmake g++ ninja-build pkg-config
   libfreeimage-dev libheif-dev libtiff-dev
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libglib2.0-dev libx11-dev fonts-dejavu-core
+  libwayland-dev wayland-protocols libxkbcommon-dev
 )
 case "$profile" in
   run) packages=("${run[@]}") ;;

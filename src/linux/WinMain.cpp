@@ -1,6 +1,7 @@
 // Entry of the Linux shell: command line, start-up, the event loop with its 20 ms timer,
 // orderly shutdown.
 #include "DecodeWorker.h"
+#include "LayerShow.h"
 #include "Platform.h"
 #include "ScreenSaver.h"
 #include "ScreenWindow.h"
@@ -63,7 +64,7 @@ void install_signal_handlers() {
 }
 
 const char kHelp[] =
-    "Usage: glimmerwall [--window-id ID | -window-id ID | -root] [--help] [--version]\n"
+    "Usage: glimmerwall [--layer | --window-id ID | -window-id ID | -root] [--help] [--version]\n"
     "\n"
     "A full-screen slideshow of pictures drawn at random, without repetition, from the\n"
     "folders that its configuration names; for use as a screen saver.\n"
@@ -99,6 +100,11 @@ const char kHelp[] =
     "with --window-id ID, -window-id ID or -root (the root window), the show is drawn into\n"
     "that window of a saver daemon or screen locker, which keeps keyboard and mouse: no key\n"
     "ends the show and nothing is marked. It ends on SIGTERM or when that window goes.\n"
+    "\n"
+    "Layer mode (--layer): on a Wayland compositor with the layer shell (sway, Hyprland and\n"
+    "others), the show covers every output above all windows and takes the keyboard, with\n"
+    "the keys and mouse rule above; for an idle daemon: swayidle timeout 600 'glimmerwall "
+    "--layer'.\n"
     "The stand-alone full-screen show does not lock the session.\n";
 
 // A window id as the daemons write it: decimal or 0x-hex, nothing else; 0 when not one.
@@ -116,6 +122,7 @@ struct Options {
     std::string error; // the saver window is named wrongly: the show must not start
     bool help = false;
     bool version = false;
+    bool layer = false;     // overlay surfaces of the Wayland layer shell
     bool saver = false;     // draw into a host's window
     unsigned long host = 0; // that window; 0 with `saver`: the root window
 };
@@ -131,6 +138,8 @@ Options parse_options(int argc, char** argv) {
             options.help = true;
         else if (std::strcmp(a, "--version") == 0)
             options.version = true;
+        else if (std::strcmp(a, "--layer") == 0)
+            options.layer = true;
         else if (std::strcmp(a, "-root") == 0 || std::strcmp(a, "--root") == 0)
             root = true;
         else if (std::strcmp(a, "--window-id") == 0 || std::strcmp(a, "-window-id") == 0) {
@@ -207,6 +216,16 @@ bool wait_for_events(int x_descriptor, int worker_descriptor, int timeout_ms, SD
     return false;
 }
 
+// The decode worker, started: this program (`program`) with its worker switch.
+std::unique_ptr<WorkerDecoder> make_decoder(const std::string& program, std::int32_t trace_level) {
+    WorkerDecoder::Limits limits;
+    limits.memory_bytes = static_cast<std::uint64_t>(GW_WORKER_MEMORY_MB) * 1024 * 1024;
+    auto decoder = std::make_unique<WorkerDecoder>(
+        program, std::vector<std::string>{"--decode-worker", std::to_string(trace_level)}, limits);
+    decoder->start();
+    return decoder;
+}
+
 // The running show: its window, the display manager that draws into it, and the controller
 // that both serve. main owns it from the window's opening to the end.
 class Show {
@@ -236,6 +255,7 @@ private:
     ScreenSaver& controller_;
     std::unique_ptr<WorkerDecoder> decoder_;
     ScreenWindow window_;
+    std::unique_ptr<WindowCanvas> canvas_;
     std::unique_ptr<WindowManager> display_;
 };
 
@@ -257,15 +277,10 @@ bool Show::open(const Options& options, const std::string& program, std::string&
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         watch_display(end_after_display_lost);
     }
-    display_ = std::make_unique<WindowManager>(window_.sdl());
+    canvas_ = std::make_unique<WindowCanvas>(window_.sdl());
+    display_ = std::make_unique<WindowManager>(*canvas_);
     controller_.set_window_manager(display_.get(), display_->width(), display_->height());
-    WorkerDecoder::Limits limits;
-    limits.memory_bytes = static_cast<std::uint64_t>(GW_WORKER_MEMORY_MB) * 1024 * 1024;
-    decoder_ = std::make_unique<WorkerDecoder>(
-        program,
-        std::vector<std::string>{"--decode-worker", std::to_string(controller_.trace_level())},
-        limits);
-    decoder_->start();
+    decoder_ = make_decoder(program, controller_.trace_level());
     controller_.set_decoder(decoder_.get());
     if (!controller_.is_small() && !options.saver) SDL_ShowCursor(SDL_DISABLE);
     return true;
@@ -371,6 +386,18 @@ int fail(const std::string& why) {
     SDL_Quit();
     return 1;
 }
+// The show in the layer shell's overlay surfaces, for a compositor's idle daemon.
+int run_layer_show(const std::string& program) {
+    std::string why;
+    const layer_show::Outcome outcome = layer_show::run(
+        g_screen_saver, [&] { return make_decoder(program, g_screen_saver.trace_level()); },
+        g_signalled, g_wake_pipe[0], why);
+    if (outcome == layer_show::Outcome::NotShown) {
+        shell::trace_no_window("layer shell", why);
+        std::fprintf(stderr, "glimmerwall: cannot show the overlay: %s\n", why.c_str());
+    }
+    return outcome == layer_show::Outcome::Ended ? 0 : 1;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -397,6 +424,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "glimmerwall: %s\n", options.error.c_str());
         return 1;
     }
+    if (options.layer) return run_layer_show(platform::executable_path(argument0));
     Show show(g_screen_saver);
     std::string why;
     if (!show.open(options, platform::executable_path(argument0), why)) return fail(why);

@@ -1,0 +1,30 @@
+// The show as a Wayland client of its own: full-screen overlay surfaces of the layer shell, for
+// the idle daemons of the compositors that implement it (an SDL window cannot be one).
+#pragma once
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <string>
+
+class ScreenSaver;
+class WorkerDecoder;
+
+namespace layer_show {
+
+// What ended the show.
+enum class Outcome {
+    Ended,      // a key, the pointer, the compositor or a signal: ended in order
+    NotShown,   // nothing could be shown (`why` tells why); nothing was marked
+    DisplayLost // the connection broke: ended in order, but the screen was left
+};
+
+// Shows the controller's pictures on every output of the environment's Wayland display, one
+// overlay surface each that takes the keyboard, with the stand-alone show's key and pointer
+// rules. `make_decoder` gives the started decode worker; `stop`, set by a signal handler whose
+// pipe `wake_descriptor` reads, ends the show. The worker is ended, then the marked files go
+// to the trash, before this returns (except for NotShown).
+Outcome run(ScreenSaver& controller, const std::function<std::unique_ptr<WorkerDecoder>()>& make_decoder,
+            const volatile std::sig_atomic_t& stop, int wake_descriptor, std::string& why);
+
+} // namespace layer_show
