@@ -85,9 +85,15 @@ private:
 
 Compositor* g_compositor = nullptr;
 
-// The desktop helpers' requests, answered on Wayland: a screenshot through grim.
+// The desktop helpers' requests, answered on Wayland: a screenshot through grim, a key
+// through a virtual keyboard. wtype makes a new keyboard each time: it waits until the
+// compositor has handed that keyboard's keymap to the show, or the press would come with
+// the focus, as a key already down.
 bool tool(const std::vector<std::string>& argv) {
     if (argv.size() == 4 && argv[0] == "import") return g_compositor->shoot(argv[3]);
+    if (argv.size() == 3 && argv[0] == "xdotool" && argv[1] == "key")
+        return desktop::run({"wtype", "-s", "150", "-k", argv[2]}, g_compositor->environment(),
+                            "/dev/null") == 0;
     return false;
 }
 
@@ -96,13 +102,17 @@ public:
     Show() : Program(tool) {
         test::make_dirs(dir_ / "run");
         test::make_dirs(dir_ / "pictures");
+        // The trash is made inside the data folder, beside the home folder: neither is made.
+        test::make_dirs(dir_ / "data");
+        test::make_dirs(dir_ / "home");
     }
     ~Show() override { end(); }
 
     std::string pictures() const { return dir_ / "pictures"; }
     std::string path(const std::string& relative) const { return dir_ / relative; }
     // Started with only the Wayland display, and `more_vars`.
-    void start(const std::string& settings, const std::vector<std::string>& more_vars = {}) {
+    void start(const std::string& settings, const std::vector<std::string>& more_vars = {},
+               const std::vector<std::string>& arguments = {}) {
         test::write_file(dir_ / "run/Glimmerwall.cfg",
                          "trace 4\ndossier " + pictures() + "\n" + settings + "\n");
         const std::string program = dir_ / "run/glimmerwall";
@@ -112,14 +122,19 @@ public:
                     {"HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
                      "XDG_DATA_HOME=" + dir_ / "data", "XDG_CACHE_HOME=" + dir_ / "cache"});
         vars.insert(vars.end(), more_vars.begin(), more_vars.end());
-        started(desktop::spawn({"glimmerwall"},
-                               desktop::program_environment(vars, GW_LSAN_SUPPRESSIONS),
+        std::vector<std::string> argv = {"glimmerwall"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        started(desktop::spawn(argv, desktop::program_environment(vars, GW_LSAN_SUPPRESSIONS),
                                dir_ / "output.txt", program, dir_ / "run"));
     }
     std::string trace() const override {
         return test::read_file(dir_ / "state/glimmerwall/Glimmerwall.txt");
     }
     std::string output() const { return test::read_file(dir_ / "output.txt"); }
+    bool trashed(const std::string& original) const {
+        const std::string name = original.substr(original.rfind('/') + 1);
+        return test::exists(dir_ / ("data/Trash/files/" + name)) && !test::exists(original);
+    }
 
 private:
     test::TempDir dir_;
@@ -141,6 +156,17 @@ protected:
     }
 };
 
+// Waits until the screen shows `colour` at the middle and black at both sides of a picture
+// fitted to 1440 x 1080 from column 240.
+bool fitted_on_screen(const Show& show, const Rgb& colour) {
+    return wait_until([&] {
+        Shot shot(tool, show.path("shot.png"));
+        return shot.ok() && shot.at(245, 540).near(colour, 12) &&
+               shot.at(1674, 540).near(colour, 12) && shot.at(239, 540).black() &&
+               shot.at(1680, 540).black();
+    });
+}
+
 // The stand-alone show with the Wayland display alone, or with SDL's Wayland driver named:
 // the picture fitted and centred under its caption over the whole output (the compositor's
 // gaps around a tiled window covered), and a termination signal ends in order.
@@ -157,16 +183,7 @@ TEST_F(WaylandShow, StandAloneShowDrawsThePictureAndEndsInOrder) {
         ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
         EXPECT_EQ(0, show.count("no window surface")) << named_driver;
 
-        // The compositor shows the frame once it has taken it: the screen is read until then.
-        bool drawn = false;
-        wait_until([&] {
-            Shot shot(tool, show.path("shot.png"));
-            drawn = shot.ok() && shot.at(245, 540).near(colour, 12) &&
-                    shot.at(1674, 540).near(colour, 12) && shot.at(239, 540).black() &&
-                    shot.at(1680, 540).black();
-            return drawn;
-        });
-        EXPECT_TRUE(drawn) << named_driver;
+        EXPECT_TRUE(fitted_on_screen(show, colour)) << named_driver;
         Shot shot(tool, show.path("shot.png"));
         ASSERT_TRUE(shot.ok());
         int text = 0;
@@ -177,6 +194,44 @@ TEST_F(WaylandShow, StandAloneShowDrawsThePictureAndEndsInOrder) {
         show.signal(SIGTERM);
         EXPECT_EQ(0, show.exit_code()) << show.output();
         EXPECT_NE(std::string::npos, show.trace().find("done"));
+    }
+}
+
+// The layer mode over the compositor's gaps: black at once, then the picture; Right steps,
+// Delete marks the picture on screen, and Escape, or a termination signal, ends in order with
+// the marked picture in the trash.
+TEST_F(WaylandShow, LayerModeCoversTheOutputAndKeepsTheStandAloneKeys) {
+    for (const bool by_signal : {false, true}) {
+        Show show;
+        const Rgb colours[] = {{30, 120, 200}, {200, 60, 30}};
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(pictures::write(show.pictures() + "/" + std::to_string(i) + ".png", 1000,
+                                        750, pictures::Format::Png, colours[i].r, colours[i].g,
+                                        colours[i].b));
+        show.start("delai 100000", {}, {"--layer"});
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+        const auto colour_of = [&](const std::string& path) {
+            return colours[path.find("/0.png") != std::string::npos ? 0 : 1];
+        };
+        const std::string first = show.drawn().front();
+        EXPECT_TRUE(fitted_on_screen(show, colour_of(first))) << first;
+
+        ASSERT_TRUE(show.step_key("Right")) << show.trace();
+        ASSERT_TRUE(show.wait_draws(2));
+        const std::string second = show.drawn().back();
+        EXPECT_NE(first, second);
+        EXPECT_TRUE(fitted_on_screen(show, colour_of(second))) << second;
+        EXPECT_EQ(second, desktop::mark(show, 1));
+        EXPECT_TRUE(show.running());
+
+        if (by_signal)
+            show.signal(SIGTERM);
+        else
+            ASSERT_TRUE(show.key("Escape"));
+        EXPECT_EQ(0, show.exit_code()) << show.output();
+        EXPECT_NE(std::string::npos, show.trace().find("done"));
+        EXPECT_TRUE(show.trashed(second)) << by_signal << "\n" << show.trace();
+        EXPECT_TRUE(test::exists(first));
     }
 }
 
