@@ -8,12 +8,14 @@
 #include "WindowManager.h"
 
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
 
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <SDL.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -42,6 +44,12 @@ struct Screen {
     std::uint32_t name = 0;
     wl_surface* surface = nullptr;
     zwlr_layer_surface_v1* layer = nullptr;
+    xdg_surface* window = nullptr; // the full-screen window instead of the overlay
+    xdg_toplevel* toplevel = nullptr;
+    int pending_width = 0; // the window's size, from its last toplevel configure
+    int pending_height = 0;
+    int mode_width = 0; // the output's current mode
+    int mode_height = 0;
     wl_buffer* buffer = nullptr;
     void* pixels = nullptr;
     std::size_t bytes = 0;
@@ -55,6 +63,8 @@ struct Screen {
         if (buffer) wl_buffer_destroy(buffer);
         if (pixels) munmap(pixels, bytes);
         if (layer) zwlr_layer_surface_v1_destroy(layer);
+        if (toplevel) xdg_toplevel_destroy(toplevel);
+        if (window) xdg_surface_destroy(window);
         if (surface) wl_surface_destroy(surface);
         if (output) wl_output_destroy(output);
     }
@@ -64,7 +74,7 @@ struct Screen {
 // display manager's canvas, copied onto the others at each presentation.
 class Client final : public Canvas {
 public:
-    Client(ScreenSaver& controller) : controller_(controller) {}
+    Client(ScreenSaver& controller, Surface kind) : controller_(controller), kind_(kind) {}
     ~Client() override;
 
     bool connect(std::string& why);
@@ -81,8 +91,7 @@ public:
     // Wayland's callbacks, as members.
     void global(wl_registry* registry, std::uint32_t name, const char* interface,
                 std::uint32_t version);
-    void configure(Screen& screen, std::uint32_t serial, std::uint32_t width,
-                   std::uint32_t height);
+    void configure(Screen& screen, std::uint32_t serial, std::uint32_t width, std::uint32_t height);
     void seat_capabilities(std::uint32_t capabilities);
     void keymap(std::uint32_t format, int fd, std::uint32_t size);
     void key(std::uint32_t key, std::uint32_t state);
@@ -99,7 +108,9 @@ private:
     Screen* first() const;
 
     ScreenSaver& controller_;
+    Surface kind_;
     wl_display* display_ = nullptr;
+    xdg_wm_base* windows_ = nullptr;
     wl_registry* registry_ = nullptr;
     wl_compositor* compositor_ = nullptr;
     wl_shm* shm_ = nullptr;
@@ -145,6 +156,52 @@ void on_closed(void* data, zwlr_layer_surface_v1*) {
 }
 const zwlr_layer_surface_v1_listener kLayer = {on_configure, on_closed};
 
+void on_geometry(void*, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                 std::int32_t, const char*, const char*, std::int32_t) {}
+void on_mode(void* data, wl_output*, std::uint32_t flags, std::int32_t width, std::int32_t height,
+             std::int32_t) {
+    if ((flags & WL_OUTPUT_MODE_CURRENT) == 0) return;
+    auto* screen = static_cast<Screen*>(data);
+    screen->mode_width = width;
+    screen->mode_height = height;
+}
+void on_output_done(void*, wl_output*) {}
+void on_scale(void*, wl_output*, std::int32_t) {}
+void on_output_name(void*, wl_output*, const char*) {}
+void on_output_description(void*, wl_output*, const char*) {}
+const wl_output_listener kOutput = {on_geometry, on_mode,        on_output_done,
+                                    on_scale,    on_output_name, on_output_description};
+
+void on_ping(void*, xdg_wm_base* windows, std::uint32_t serial) {
+    xdg_wm_base_pong(windows, serial);
+}
+const xdg_wm_base_listener kWindows = {on_ping};
+void on_window_configure(void* data, xdg_surface*, std::uint32_t serial) {
+    auto* link = static_cast<ScreenLink*>(data);
+    Screen& screen = *link->screen;
+    // No size yet: the client's choice, the output's, until the full screen state gives one.
+    int width = screen.pending_width > 0 ? screen.pending_width : screen.mode_width;
+    int height = screen.pending_height > 0 ? screen.pending_height : screen.mode_height;
+    if (width <= 0 || height <= 0) {
+        width = 640;
+        height = 480;
+    }
+    link->client->configure(screen, serial, static_cast<std::uint32_t>(width),
+                            static_cast<std::uint32_t>(height));
+}
+const xdg_surface_listener kWindow = {on_window_configure};
+void on_toplevel_configure(void* data, xdg_toplevel*, std::int32_t width, std::int32_t height,
+                           wl_array*) {
+    auto* link = static_cast<ScreenLink*>(data);
+    link->screen->pending_width = width;
+    link->screen->pending_height = height;
+}
+void on_toplevel_close(void* data, xdg_toplevel*) { static_cast<ScreenLink*>(data)->client->end(); }
+void on_toplevel_bounds(void*, xdg_toplevel*, std::int32_t, std::int32_t) {}
+void on_toplevel_capabilities(void*, xdg_toplevel*, wl_array*) {}
+const xdg_toplevel_listener kToplevel = {on_toplevel_configure, on_toplevel_close,
+                                         on_toplevel_bounds, on_toplevel_capabilities};
+
 void on_capabilities(void* data, wl_seat*, std::uint32_t capabilities) {
     static_cast<Client*>(data)->seat_capabilities(capabilities);
 }
@@ -165,8 +222,8 @@ void on_modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depress
     static_cast<Client*>(data)->modifiers(depressed, latched, locked, group);
 }
 void on_repeat_info(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
-const wl_keyboard_listener kKeyboard = {on_keymap,    on_keyboard_enter, on_keyboard_leave,
-                                        on_key,       on_modifiers,      on_repeat_info};
+const wl_keyboard_listener kKeyboard = {on_keymap, on_keyboard_enter, on_keyboard_leave,
+                                        on_key,    on_modifiers,      on_repeat_info};
 
 void on_pointer_enter(void* data, wl_pointer* pointer, std::uint32_t serial, wl_surface* surface,
                       wl_fixed_t x, wl_fixed_t y) {
@@ -186,8 +243,8 @@ void on_axis_stop(void*, wl_pointer*, std::uint32_t, std::uint32_t) {}
 void on_axis_discrete(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
 void on_axis_value120(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
 const wl_pointer_listener kPointer = {
-    on_pointer_enter, on_pointer_leave, on_motion,        on_button,       on_axis,
-    on_frame,         on_axis_source,   on_axis_stop,     on_axis_discrete, on_axis_value120};
+    on_pointer_enter, on_pointer_leave, on_motion,    on_button,        on_axis,
+    on_frame,         on_axis_source,   on_axis_stop, on_axis_discrete, on_axis_value120};
 
 // The links live as long as the client: one per screen, never moved.
 std::vector<std::unique_ptr<ScreenLink>> g_links;
@@ -204,6 +261,7 @@ Client::~Client() {
     if (pointer_) wl_pointer_release(pointer_);
     if (seat_) wl_seat_destroy(seat_);
     if (shell_) zwlr_layer_shell_v1_destroy(shell_);
+    if (windows_) xdg_wm_base_destroy(windows_);
     if (shm_) wl_shm_destroy(shm_);
     if (compositor_) wl_compositor_destroy(compositor_);
     if (registry_) wl_registry_destroy(registry_);
@@ -222,6 +280,13 @@ bool Client::connect(std::string& why) {
     if (wl_display_roundtrip(display_) < 0) {
         why = "the Wayland display does not answer";
         return false;
+    }
+    if (kind_ == Surface::Window) {
+        if (!compositor_ || !shm_ || !windows_) {
+            why = "the compositor has no xdg-shell windows";
+            return false;
+        }
+        return true;
     }
     if (!compositor_ || !shm_ || !shell_) {
         why = "the compositor has no layer shell (zwlr_layer_shell_v1); the stand-alone show "
@@ -248,6 +313,10 @@ void Client::global(wl_registry* registry, std::uint32_t name, const char* inter
     } else if (is(zwlr_layer_shell_v1_interface)) {
         shell_ = static_cast<zwlr_layer_shell_v1*>(wl_registry_bind(
             registry, name, &zwlr_layer_shell_v1_interface, version < 4 ? version : 4));
+    } else if (is(xdg_wm_base_interface)) {
+        windows_ =
+            static_cast<xdg_wm_base*>(wl_registry_bind(registry, name, &xdg_wm_base_interface, 1));
+        xdg_wm_base_add_listener(windows_, &kWindows, this);
     } else if (is(wl_seat_interface) && !seat_) {
         // Version 3 at least, for the release requests.
         if (version < 3) return;
@@ -255,9 +324,9 @@ void Client::global(wl_registry* registry, std::uint32_t name, const char* inter
             wl_registry_bind(registry, name, &wl_seat_interface, version < 5 ? version : 5));
         wl_seat_add_listener(seat_, &kSeat, this);
     } else if (is(wl_output_interface)) {
-        add_screen(static_cast<wl_output*>(
-                       wl_registry_bind(registry, name, &wl_output_interface, 1)),
-                   name);
+        add_screen(
+            static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 1)),
+            name);
     }
 }
 
@@ -265,16 +334,36 @@ void Client::add_screen(wl_output* output, std::uint32_t name) {
     auto screen = std::make_unique<Screen>();
     screen->output = output;
     screen->name = name;
+    if (output) wl_output_add_listener(output, &kOutput, screen.get());
     g_links.push_back(std::make_unique<ScreenLink>(ScreenLink{this, screen.get()}));
     screens_.push_back(std::move(screen));
 }
 
 bool Client::first_frames(std::string& why) {
+    if (kind_ == Surface::Window) {
+        // One window, full screen on the output that the compositor chooses.
+        if (screens_.empty()) add_screen(nullptr, 0);
+        screens_.resize(1);
+        Screen& screen = *screens_.front();
+        ScreenLink* link = nullptr;
+        for (auto& l : g_links)
+            if (l->screen == &screen) link = l.get();
+        screen.surface = wl_compositor_create_surface(compositor_);
+        screen.window = xdg_wm_base_get_xdg_surface(windows_, screen.surface);
+        xdg_surface_add_listener(screen.window, &kWindow, link);
+        screen.toplevel = xdg_surface_get_toplevel(screen.window);
+        xdg_toplevel_add_listener(screen.toplevel, &kToplevel, link);
+        xdg_toplevel_set_title(screen.toplevel, "Glimmerwall");
+        xdg_toplevel_set_app_id(screen.toplevel, "glimmerwall");
+        xdg_toplevel_set_fullscreen(screen.toplevel, nullptr);
+        wl_surface_commit(screen.surface);
+    }
     for (auto& screen : screens_) {
+        if (kind_ == Surface::Window) break;
         screen->surface = wl_compositor_create_surface(compositor_);
-        screen->layer = zwlr_layer_shell_v1_get_layer_surface(
-            shell_, screen->surface, screen->output, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
-            "glimmerwall");
+        screen->layer =
+            zwlr_layer_shell_v1_get_layer_surface(shell_, screen->surface, screen->output,
+                                                  ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "glimmerwall");
         ScreenLink* link = nullptr;
         for (auto& l : g_links)
             if (l->screen == screen.get()) link = l.get();
@@ -295,8 +384,16 @@ bool Client::first_frames(std::string& why) {
         why = "the Wayland display does not answer";
         return false;
     }
+    // A window's first configure may come after the compositor's next transaction.
+    const std::uint64_t until = now_ms() + 2000;
+    while (!first() && now_ms() < until) {
+        pollfd readable = {wl_display_get_fd(display_), POLLIN, 0};
+        if (wl_display_flush(display_) < 0 && errno != EAGAIN) break;
+        if (poll(&readable, 1, 50) > 0 && wl_display_dispatch(display_) < 0) break;
+    }
     if (!first()) {
-        why = "no output took the overlay";
+        why = kind_ == Surface::Window ? "the compositor did not configure the window"
+                                       : "no output took the overlay";
         return false;
     }
     return true;
@@ -344,7 +441,8 @@ bool Client::make_buffer(Screen& screen, int width, int height) {
 
 void Client::configure(Screen& screen, std::uint32_t serial, std::uint32_t width,
                        std::uint32_t height) {
-    zwlr_layer_surface_v1_ack_configure(screen.layer, serial);
+    if (screen.layer) zwlr_layer_surface_v1_ack_configure(screen.layer, serial);
+    if (screen.window) xdg_surface_ack_configure(screen.window, serial);
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
     if (w <= 0 || h <= 0) return;
@@ -444,8 +542,8 @@ void Client::key(std::uint32_t key, std::uint32_t state) {
     if (state != WL_KEYBOARD_KEY_STATE_PRESSED || !state_ || ended_) return;
     // Evdev codes are 8 below XKB's.
     const xkb_keysym_t sym = xkb_state_key_get_one_sym(state_, key + 8);
-    const bool alt = xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_ALT,
-                                                  XKB_STATE_MODS_EFFECTIVE) > 0;
+    const bool alt =
+        xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_ALT, XKB_STATE_MODS_EFFECTIVE) > 0;
     shell::Key pressed = shell::Key::System;
     if (!alt && sym != XKB_KEY_Alt_L && sym != XKB_KEY_Alt_R && sym != XKB_KEY_F10)
         pressed = shell::key_from_code<xkb_keysym_t>(sym, XKB_KEY_space, XKB_KEY_Left,
@@ -482,8 +580,8 @@ bool wait(wl_display* display, int wake, int worker, int timeout_ms) {
         wl_display_cancel_read(display);
         return false;
     }
-    pollfd descriptors[3] = {{wl_display_get_fd(display), POLLIN, 0}, {wake, POLLIN, 0},
-                             {worker, POLLIN, 0}};
+    pollfd descriptors[3] = {
+        {wl_display_get_fd(display), POLLIN, 0}, {wake, POLLIN, 0}, {worker, POLLIN, 0}};
     const nfds_t watched = worker >= 0 ? 3 : 2;
     if (poll(descriptors, watched, timeout_ms) > 0 && (descriptors[0].revents & POLLIN) != 0) {
         if (wl_display_read_events(display) < 0) return false;
@@ -499,10 +597,10 @@ bool wait(wl_display* display, int wake, int worker, int timeout_ms) {
 
 } // namespace
 
-Outcome run(ScreenSaver& controller,
+Outcome run(ScreenSaver& controller, Surface kind,
             const std::function<std::unique_ptr<WorkerDecoder>()>& make_decoder,
             const volatile std::sig_atomic_t& stop, int wake_descriptor, std::string& why) {
-    Client client(controller);
+    Client client(controller, kind);
     if (!client.connect(why) || !client.first_frames(why)) return Outcome::NotShown;
     WindowManager display(client);
     controller.set_window_manager(&display, display.width(), display.height());

@@ -8,6 +8,7 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <dirent.h>
 #include <filesystem>
 #include <string>
@@ -121,6 +122,13 @@ public:
         vars.insert(vars.end(),
                     {"HOME=" + dir_ / "home", "XDG_STATE_HOME=" + dir_ / "state",
                      "XDG_DATA_HOME=" + dir_ / "data", "XDG_CACHE_HOME=" + dir_ / "cache"});
+        // A variable of `more_vars` replaces the compositor's.
+        for (const std::string& more : more_vars) {
+            const std::string name = more.substr(0, more.find('=') + 1);
+            vars.erase(std::remove_if(vars.begin(), vars.end(),
+                                      [&](const std::string& v) { return v.rfind(name, 0) == 0; }),
+                       vars.end());
+        }
         vars.insert(vars.end(), more_vars.begin(), more_vars.end());
         std::vector<std::string> argv = {"glimmerwall"};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -167,54 +175,48 @@ bool fitted_on_screen(const Show& show, const Rgb& colour) {
     });
 }
 
-// The stand-alone show with the Wayland display alone, or with SDL's Wayland driver named:
-// the picture fitted and centred under its caption over the whole output (the compositor's
-// gaps around a tiled window covered), and a termination signal ends in order.
-TEST_F(WaylandShow, StandAloneShowDrawsThePictureAndEndsInOrder) {
-    for (const bool named_driver : {false, true}) {
+// Each way of showing on Wayland: the stand-alone show with the Wayland display alone or with
+// SDL's Wayland driver named, and the layer mode; each run over the compositor's gaps (a
+// tiled window would sit inside them). The picture fitted and centred under its caption,
+// Right steps, Delete marks the picture on screen, and Escape, or a termination signal, ends
+// in order with the marked picture in the trash.
+TEST_F(WaylandShow, EveryModeCoversTheOutputAndKeepsTheKeys) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::vector<std::string> vars;
+        bool by_signal;
+    };
+    const Case cases[] = {
+        {"stand-alone", {}, {}, false},
+        {"stand-alone, SDL's driver named", {}, {"SDL_VIDEODRIVER=wayland"}, true},
+        {"layer", {"--layer"}, {}, false},
+        {"layer, by signal", {"--layer"}, {}, true},
+    };
+    const Rgb colours[] = {{30, 120, 200}, {200, 60, 30}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Show show;
-        // A 1000 x 750 picture of one colour, fitted to 1440 x 1080 from column 240.
-        const Rgb colour{30, 120, 200};
-        ASSERT_TRUE(pictures::write(show.pictures() + "/blue.png", 1000, 750, pictures::Format::Png,
-                                    30, 120, 200));
-        show.start("delai 100000", named_driver
-                                       ? std::vector<std::string>{"SDL_VIDEODRIVER=wayland"}
-                                       : std::vector<std::string>{});
-        ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
-        EXPECT_EQ(0, show.count("no window surface")) << named_driver;
-
-        EXPECT_TRUE(fitted_on_screen(show, colour)) << named_driver;
-        Shot shot(tool, show.path("shot.png"));
-        ASSERT_TRUE(shot.ok());
-        int text = 0;
-        for (int x = 0; x < 300; ++x)
-            for (int y = 0; y < 18; ++y) text += shot.at(x, y) == Rgb{255, 240, 240} ? 1 : 0;
-        EXPECT_GT(text, 20) << "no caption";
-
-        show.signal(SIGTERM);
-        EXPECT_EQ(0, show.exit_code()) << show.output();
-        EXPECT_NE(std::string::npos, show.trace().find("done"));
-    }
-}
-
-// The layer mode over the compositor's gaps: black at once, then the picture; Right steps,
-// Delete marks the picture on screen, and Escape, or a termination signal, ends in order with
-// the marked picture in the trash.
-TEST_F(WaylandShow, LayerModeCoversTheOutputAndKeepsTheStandAloneKeys) {
-    for (const bool by_signal : {false, true}) {
-        Show show;
-        const Rgb colours[] = {{30, 120, 200}, {200, 60, 30}};
         for (int i = 0; i < 2; ++i)
             ASSERT_TRUE(pictures::write(show.pictures() + "/" + std::to_string(i) + ".png", 1000,
                                         750, pictures::Format::Png, colours[i].r, colours[i].g,
                                         colours[i].b));
-        show.start("delai 100000", {}, {"--layer"});
-        ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
         const auto colour_of = [&](const std::string& path) {
             return colours[path.find("/0.png") != std::string::npos ? 0 : 1];
         };
+        show.start("delai 100000", c.vars, c.arguments);
+        ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+        EXPECT_NE(std::string::npos, show.trace().find("set_window_manager ( 1920x1080 )"));
         const std::string first = show.drawn().front();
         EXPECT_TRUE(fitted_on_screen(show, colour_of(first))) << first;
+        {
+            Shot shot(tool, show.path("shot.png"));
+            ASSERT_TRUE(shot.ok());
+            int text = 0;
+            for (int x = 0; x < 300; ++x)
+                for (int y = 0; y < 18; ++y) text += shot.at(x, y) == Rgb{255, 240, 240} ? 1 : 0;
+            EXPECT_GT(text, 20) << "no caption";
+        }
 
         ASSERT_TRUE(show.step_key("Right")) << show.trace();
         ASSERT_TRUE(show.wait_draws(2));
@@ -224,27 +226,39 @@ TEST_F(WaylandShow, LayerModeCoversTheOutputAndKeepsTheStandAloneKeys) {
         EXPECT_EQ(second, desktop::mark(show, 1));
         EXPECT_TRUE(show.running());
 
-        if (by_signal)
+        if (c.by_signal)
             show.signal(SIGTERM);
         else
             ASSERT_TRUE(show.key("Escape"));
         EXPECT_EQ(0, show.exit_code()) << show.output();
         EXPECT_NE(std::string::npos, show.trace().find("done"));
-        EXPECT_TRUE(show.trashed(second)) << by_signal << "\n" << show.trace();
+        EXPECT_TRUE(show.trashed(second)) << show.trace();
         EXPECT_TRUE(test::exists(first));
     }
 }
 
 // A display manager that gets no image of its window says so once and the show ends with
-// code 1 rather than stepping on with nothing on screen (SDL told to keep off its renderers).
+// code 1 rather than stepping on with nothing on screen: SDL's window of small mode, SDL told
+// to keep off its renderers.
 TEST_F(WaylandShow, ShowThatCannotDrawSaysSoOnceAndEndsWithCodeOne) {
     Show show;
     ASSERT_TRUE(pictures::write(show.pictures() + "/a.png", 64, 64, pictures::Format::Png));
-    show.start("delai 200", {"SDL_FRAMEBUFFER_ACCELERATION=0"});
+    show.start("small\ndelai 200", {"SDL_FRAMEBUFFER_ACCELERATION=0"});
     EXPECT_EQ(1, show.exit_code()) << show.trace();
     EXPECT_EQ(1, show.count("no window surface")) << show.trace();
     EXPECT_EQ(0, show.draws());
     EXPECT_NE(std::string::npos, show.output().find("cannot be drawn")) << show.output();
+}
+
+// Without the layer shell's overlays (here: no Wayland display at all) layer mode ends with
+// code 1 and one line that says why.
+TEST_F(WaylandShow, LayerModeWithoutACompositorEndsWithCodeOne) {
+    Show show;
+    show.start("", {"WAYLAND_DISPLAY=wayland-none"}, {"--layer"});
+    EXPECT_EQ(1, show.exit_code()) << show.trace();
+    EXPECT_EQ(0u, show.output().find("glimmerwall: cannot show the overlay: no Wayland display"))
+        << show.output();
+    EXPECT_NE(std::string::npos, show.trace().find("no Wayland display")) << show.trace();
 }
 
 } // namespace
