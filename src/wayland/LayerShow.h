@@ -19,15 +19,15 @@ enum class Surface { Overlay, Window };
 // What ended the show.
 enum class Outcome {
     Ended,      // a key, the pointer, the compositor or a signal: ended in order
-    NotShown,   // nothing could be shown (`why` tells why); nothing was marked
+    NotShown,   // nothing could be shown, or drawn (`why` tells why)
     DisplayLost // the connection broke: ended in order, but the screen was left
 };
 
 // Shows the controller's pictures on the environment's Wayland display, in `kind` (overlays
 // take the keyboard), with the stand-alone show's key and pointer
 // rules. `make_decoder` gives the started decode worker; `stop`, set by a signal handler whose
-// pipe `wake_descriptor` reads, ends the show. The worker is ended, then the marked files go
-// to the trash, before this returns (except for NotShown).
+// pipe `wake_descriptor` reads, ends the show. Once the show has started, the worker is ended,
+// then the marked files go to the trash, before this returns.
 Outcome run(ScreenSaver& controller, Surface kind,
             const std::function<std::unique_ptr<WorkerDecoder>()>& make_decoder,
             const volatile std::sig_atomic_t& stop, int wake_descriptor, std::string& why);
