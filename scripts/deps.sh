@@ -10,6 +10,7 @@ run=(
   cmake g++ ninja-build pkg-config
   libfreeimage-dev libheif-dev libtiff-dev
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libglib2.0-dev libx11-dev fonts-dejavu-core
+  libwayland-dev wayland-protocols libxkbcommon-dev
 )
 case "$profile" in
   run) packages=("${run[@]}") ;;
@@ -20,7 +21,8 @@ case "$profile" in
       libheif-examples libavif-bin
       g++-mingw-w64-x86-64 wine wine64 nasm meson
       clang libclang-rt-14-dev clang-format
-      dpkg-dev file zip unzip nsis)
+      dpkg-dev file zip unzip nsis
+      sway grim wtype)
     ;;
   bench)
     packages=("${run[@]}"

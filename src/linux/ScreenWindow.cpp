@@ -100,16 +100,24 @@ bool ScreenWindow::create(bool small) {
     if (!window) return false;
     window_ = window;
 
-    int x = 0;
-    int y = 0;
-    SDL_GetGlobalMouseState(&x, &y);
-    cursor_reference_x_ = x;
-    cursor_reference_y_ = y;
-    cursor_reference_set_ = true;
+    // Wayland tells a client nothing of the pointer outside its surfaces, nor where its window
+    // lies: there the reference is where the pointer first shows itself in the window.
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) {
+        int x = 0;
+        int y = 0;
+        SDL_GetGlobalMouseState(&x, &y);
+        cursor_reference_x_ = x;
+        cursor_reference_y_ = y;
+        cursor_reference_set_ = true;
+    }
 
     const shell::WindowRect place = shell::window_rect(width, height, small);
     SDL_SetWindowPosition(window, place.x, place.y);
     SDL_SetWindowSize(window, place.width, place.height);
+    // A Wayland compositor places and sizes windows itself (sway would tile it): only the full
+    // screen state covers the output.
+    if (!small && SDL_strcmp(SDL_GetCurrentVideoDriver(), "wayland") == 0)
+        SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP);
     SDL_ShowWindow(window);
     SDL_RaiseWindow(window);
     // X gives the keyboard only to a mapped window, so the focus follows the showing.
@@ -166,7 +174,8 @@ bool ScreenWindow::mouse_ends(const SDL_MouseMotionEvent& motion) const {
     // when the pointer is moved by another client.
     int left = 0;
     int top = 0;
-    if (window_) SDL_GetWindowPosition(window_, &left, &top);
+    if (window_ && SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0)
+        SDL_GetWindowPosition(window_, &left, &top);
     return cursor_reference_set_ &&
            shell::mouse_moved_away(cursor_reference_x_, cursor_reference_y_, left + motion.x,
                                    top + motion.y);
@@ -190,7 +199,13 @@ void ScreenWindow::handle(ScreenSaver& controller, const SDL_Event& event) {
         if (!shell::on_key(controller, key_of(event.key))) ended_ = true;
         return;
     }
-    if (ends_show(event)) ended_ = true;
+    if (ends_show(event)) {
+        ended_ = true;
+    } else if (event.type == SDL_MOUSEMOTION && !cursor_reference_set_) {
+        cursor_reference_x_ = event.motion.x;
+        cursor_reference_y_ = event.motion.y;
+        cursor_reference_set_ = true;
+    }
 }
 
 bool ScreenWindow::ends_show(const SDL_Event& event) const {

@@ -1,6 +1,7 @@
 // Entry of the Linux shell: command line, start-up, the event loop with its 20 ms timer,
 // orderly shutdown.
 #include "DecodeWorker.h"
+#include "LayerShow.h"
 #include "Platform.h"
 #include "ScreenSaver.h"
 #include "ScreenWindow.h"
@@ -64,7 +65,7 @@ void install_signal_handlers() {
 }
 
 const char kHelp[] =
-    "Usage: glimmerwall [--window-id ID | -window-id ID | -root] [--help] [--version]\n"
+    "Usage: glimmerwall [--layer | --window-id ID | -window-id ID | -root] [--help] [--version]\n"
     "\n"
     "A full-screen slideshow of pictures drawn at random, without repetition, from the\n"
     "folders that its configuration names; for use as a screen saver.\n"
@@ -102,6 +103,11 @@ const char kHelp[] =
     "with --window-id ID, -window-id ID or -root (the root window), the show is drawn into\n"
     "that window of a saver daemon or screen locker, which keeps keyboard and mouse: no key\n"
     "ends the show and nothing is marked. It ends on SIGTERM or when that window goes.\n"
+    "\n"
+    "Layer mode (--layer): on a Wayland compositor with the layer shell (sway, Hyprland and\n"
+    "others), the show covers every output above all windows and takes the keyboard, with\n"
+    "the keys and mouse rule above; for an idle daemon: swayidle timeout 600 'glimmerwall "
+    "--layer'.\n"
     "The stand-alone full-screen show does not lock the session.\n";
 
 // A window id as the daemons write it: decimal or 0x-hex, nothing else; 0 when not one.
@@ -119,6 +125,7 @@ struct Options {
     std::string error; // the saver window is named wrongly: the show must not start
     bool help = false;
     bool version = false;
+    bool layer = false;     // overlay surfaces of the Wayland layer shell
     bool saver = false;     // draw into a host's window
     unsigned long host = 0; // that window; 0 with `saver`: the root window
 };
@@ -134,6 +141,8 @@ Options parse_options(int argc, char** argv) {
             options.help = true;
         else if (std::strcmp(a, "--version") == 0)
             options.version = true;
+        else if (std::strcmp(a, "--layer") == 0)
+            options.layer = true;
         else if (std::strcmp(a, "-root") == 0 || std::strcmp(a, "--root") == 0)
             root = true;
         else if (std::strcmp(a, "--window-id") == 0 || std::strcmp(a, "-window-id") == 0) {
@@ -210,6 +219,21 @@ bool wait_for_events(int x_descriptor, int worker_descriptor, int timeout_ms, SD
     return false;
 }
 
+// The decode worker of `controller`'s settings, started: this program (`program`) with its
+// worker switch.
+std::unique_ptr<WorkerDecoder> make_decoder(const std::string& program,
+                                            const ScreenSaver& controller) {
+    WorkerDecoder::Limits limits;
+    limits.memory_bytes = static_cast<std::uint64_t>(GW_WORKER_MEMORY_MB) * 1024 * 1024;
+    auto decoder = std::make_unique<WorkerDecoder>(
+        program,
+        std::vector<std::string>{"--decode-worker", std::to_string(controller.trace_level()),
+                                 controller.backdrop() ? "blur" : "black"},
+        limits);
+    decoder->start();
+    return decoder;
+}
+
 // The running show: its window, the display manager that draws into it, and the controller
 // that both serve. main owns it from the window's opening to the end.
 class Show {
@@ -225,9 +249,12 @@ public:
     void run();
     // The worker is stopped, whatever it decodes; the files still marked go to the trash.
     void end();
+    // True when the display manager could not draw: nothing of the show is on screen.
+    bool failed() const { return cannot_draw(); }
 
 private:
-    bool over() const { return window_.ended() || g_signalled; }
+    bool over() const { return window_.ended() || g_signalled || cannot_draw(); }
+    bool cannot_draw() const { return display_ && display_->cannot_draw(); }
     void handle_queued(const SDL_Event* first);
     void dispatch(const SDL_Event& event);
     // Takes in the worker's answers; a step that waited for one carries on.
@@ -236,6 +263,7 @@ private:
     ScreenSaver& controller_;
     std::unique_ptr<WorkerDecoder> decoder_;
     ScreenWindow window_;
+    std::unique_ptr<WindowCanvas> canvas_;
     std::unique_ptr<WindowManager> display_;
 };
 
@@ -244,8 +272,6 @@ bool Show::open(const Options& options, const std::string& program, std::string&
     // SDL holds off the desktop's screen saver and display power saving while a window is
     // open; a screen saver must let the screen blank and the locker's idle timers run.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    // The X server's own image transfer: a GL framebuffer would start threads of its own.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!options.saver && !choose_video_driver(why)) return false;
     const bool opened = options.saver ? window_.create_in_host(options.host)
                                       : window_.create(controller_.is_small());
@@ -253,17 +279,16 @@ bool Show::open(const Options& options, const std::string& program, std::string&
         why = SDL_GetError();
         return false;
     }
-    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) watch_display(end_after_display_lost);
-    display_ = std::make_unique<WindowManager>(window_.sdl());
+    // SDL reads this at the first drawing. On X11 the server's own image transfer: a GL
+    // framebuffer would start threads of its own. Wayland has no other way to a window's image.
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) {
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        watch_display(end_after_display_lost);
+    }
+    canvas_ = std::make_unique<WindowCanvas>(window_.sdl());
+    display_ = std::make_unique<WindowManager>(*canvas_);
     controller_.set_window_manager(display_.get(), display_->width(), display_->height());
-    WorkerDecoder::Limits limits;
-    limits.memory_bytes = static_cast<std::uint64_t>(GW_WORKER_MEMORY_MB) * 1024 * 1024;
-    decoder_ = std::make_unique<WorkerDecoder>(
-        program,
-        std::vector<std::string>{"--decode-worker", std::to_string(controller_.trace_level()),
-                                 controller_.backdrop() ? "blur" : "black"},
-        limits);
-    decoder_->start();
+    decoder_ = make_decoder(program, controller_);
     controller_.set_decoder(decoder_.get());
     if (!controller_.is_small() && !options.saver) SDL_ShowCursor(SDL_DISABLE);
     return true;
@@ -369,6 +394,32 @@ int fail(const std::string& why) {
     SDL_Quit();
     return 1;
 }
+// True when the show goes to a Wayland display: SDL's Wayland driver named, or a Wayland
+// display without an X one.
+bool on_wayland() {
+    const char* named = std::getenv("SDL_VIDEODRIVER");
+    if (named && *named) return std::strcmp(named, "wayland") == 0;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (!x11 || !*x11) && wayland && *wayland;
+}
+
+// The show in the layer shell's overlay surfaces, for a compositor's idle daemon, or in a
+// full-screen window of the Wayland client: SDL's Wayland driver draws only through a GL
+// renderer, at four times the X11 path's time per picture under a software GL.
+int run_layer_show(const std::string& program, layer_show::Surface kind) {
+    std::string why;
+    const layer_show::Outcome outcome = layer_show::run(
+        g_screen_saver, kind, [&] { return make_decoder(program, g_screen_saver); }, g_signalled,
+        g_wake_pipe[0], why);
+    if (outcome == layer_show::Outcome::NotShown) {
+        shell::trace_no_window("layer shell", why);
+        std::fprintf(stderr, "glimmerwall: cannot show the %s: %s\n",
+                     kind == layer_show::Surface::Overlay ? "overlay" : "screen window",
+                     why.c_str());
+    }
+    return outcome == layer_show::Outcome::Ended ? 0 : 1;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -398,11 +449,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "glimmerwall: %s\n", options.error.c_str());
         return 1;
     }
+    if (options.layer)
+        return run_layer_show(platform::executable_path(argument0), layer_show::Surface::Overlay);
+    // Small mode places its window, which only SDL's driver asks of the compositor.
+    if (!options.saver && !g_screen_saver.is_small() && on_wayland())
+        return run_layer_show(platform::executable_path(argument0), layer_show::Surface::Window);
     Show show(g_screen_saver);
     std::string why;
     if (!show.open(options, platform::executable_path(argument0), why)) return fail(why);
     show.run();
     show.end();
+    if (show.failed()) {
+        std::fprintf(stderr, "glimmerwall: the show cannot be drawn on this display\n");
+        return 1;
+    }
     // The window ends with the process, unclosed: SDL 2.26 may still have a wake-up message
     // for it in flight on its second X connection, and closing that connection after the
     // window is gone turns the server's error into exit code 1.

@@ -184,10 +184,10 @@ void copy_picture(SDL_Surface* frame, const BitMap& image, int left, int top) {
 
 } // namespace
 
-WindowManager::WindowManager(SDL_Window* window) : window_(window) {
+WindowManager::WindowManager(Canvas& canvas) : canvas_(canvas) {
     int w = 0;
     int h = 0;
-    SDL_GetWindowSize(window_, &w, &h);
+    canvas_.size(w, h);
     width_ = w;
     height_ = h;
 
@@ -199,7 +199,7 @@ WindowManager::WindowManager(SDL_Window* window) : window_(window) {
         GW_TRACE(kModule, 1, "WindowManager : no text (%s)", TTF_GetError());
     }
     // SDL leaves a new window image uninitialised: an expose before the first picture shows black.
-    if (SDL_Surface* frame = SDL_GetWindowSurface(window_))
+    if (SDL_Surface* frame = canvas_.frame())
         SDL_FillRect(frame, nullptr, SDL_MapRGB(frame->format, 0, 0, 0));
 }
 
@@ -212,9 +212,12 @@ WindowManager::~WindowManager() {
 // Drawn straight into the window's own image, which X keeps for repainting: no second frame
 // of the screen's size.
 void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption) {
-    SDL_Surface* frame = SDL_GetWindowSurface(window_);
+    SDL_Surface* frame = canvas_.frame();
     if (!frame) {
-        GW_TRACE(kModule, 1, "WindowManager : no window surface (%s)", SDL_GetError());
+        // Said once: the loop ends the show at this, rather than step on with nothing shown.
+        if (!cannot_draw_)
+            GW_TRACE(kModule, 1, "WindowManager : no window surface (%s)", SDL_GetError());
+        cannot_draw_ = true;
         return;
     }
     SDL_FillRect(frame, nullptr, SDL_MapRGB(frame->format, 0, 0, 0));
@@ -226,7 +229,7 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
             SDL_UnlockSurface(frame);
         }
         draw_text(frame, caption_font_, displayable(caption), 0, 0);
-        SDL_UpdateWindowSurface(window_);
+        canvas_.present();
         shell::trace_drawn(caption);
     } else {
         const std::string text = shell::no_image_text(shell::no_image_symbol());
@@ -237,13 +240,13 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         std::int32_t y = 0;
         shell::no_image_position(width_, height_, cx, cy, x, y);
         draw_text(frame, symbol_font_, text, x, y);
-        SDL_UpdateWindowSurface(window_);
+        canvas_.present();
         shell::trace_no_image();
     }
 }
 
 // SDL drops the window's image when the window changes size, and then refuses to update it.
-bool WindowManager::repaint() { return SDL_UpdateWindowSurface(window_) == 0; }
+bool WindowManager::repaint() { return canvas_.present(); }
 
 void WindowManager::resize(std::int32_t width, std::int32_t height) {
     if (width > 0 && height > 0) {
