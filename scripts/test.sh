@@ -19,11 +19,12 @@ run_suite() {
 }
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DGW_TESTS=ON -DGW_SHELL_TESTS=ON -DGW_WINE_TESTS=ON -DGW_WINDOWS_DEPS="$windows_deps"
+  -DGW_TESTS=ON -DGW_SHELL_TESTS=ON -DGW_WAYLAND_TESTS=ON -DGW_WINE_TESTS=ON \
+  -DGW_WINDOWS_DEPS="$windows_deps"
 # Under the sanitizers the Wine tests would watch only their driver, not the program.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DGW_SANITIZE=ON \
-  -DGW_TESTS=ON -DGW_SHELL_TESTS=ON -DGW_WINE_TESTS=OFF
+  -DGW_TESTS=ON -DGW_SHELL_TESTS=ON -DGW_WAYLAND_TESTS=ON -DGW_WINE_TESTS=OFF
 
 ./scripts/package.sh
 ./scripts/package-windows.sh
