@@ -1,7 +1,9 @@
 // When the Linux event loop runs the controller's timer step next.
 #pragma once
 
+#include "ScreenSaver.h"
 #include "Shell.h"
+#include "Tracer.h"
 
 #include <cstdint>
 
@@ -25,6 +27,27 @@ inline std::uint64_t planned_tick(std::uint64_t next_tick, std::uint64_t now, bo
     if (due <= next_tick) return next_tick;
     const std::uint64_t periods = (due - next_tick + kPeriodMs - 1) / kPeriodMs;
     return next_tick + periods * kPeriodMs;
+}
+
+// planned_tick for `controller` as it stands: every tick while the index grows or a decode is
+// out (`decoding`, for the worker's time limit), else the tick at which its step is due.
+inline std::uint64_t controller_tick(const ScreenSaver& controller, bool decoding,
+                                     std::uint64_t next_tick, std::uint64_t now) {
+    const bool complete = controller.index_complete() && !decoding;
+    std::int32_t due = 0;
+    const bool due_known = complete && controller.next_due(due);
+    const std::int32_t until_due =
+        due_known ? static_cast<std::int32_t>(static_cast<std::uint32_t>(due) -
+                                              static_cast<std::uint32_t>(elapsed_ms()))
+                  : 0;
+    return planned_tick(next_tick, now, complete, due_known, until_due);
+}
+
+// The tick after a step run at `tick`, the clock reading `now` once the step is done: a late
+// tick is not repeated to catch up.
+inline std::uint64_t tick_after(std::uint64_t tick, std::uint64_t now) {
+    const std::uint64_t next = tick + kPeriodMs;
+    return next <= now ? now : next;
 }
 
 } // namespace tick_plan

@@ -365,21 +365,11 @@ void Show::run() {
         if (over()) break;
 
         std::uint64_t now = SDL_GetTicks64();
-        // While a decode is out the loop ticks, for the worker's time limit.
-        const bool complete = controller_.index_complete() && !decoder_->busy();
-        std::int32_t due = 0;
-        const bool due_known = complete && controller_.next_due(due);
-        const std::int32_t until_due =
-            due_known ? static_cast<std::int32_t>(static_cast<std::uint32_t>(due) -
-                                                  static_cast<std::uint32_t>(elapsed_ms()))
-                      : 0;
         const std::uint64_t tick =
-            tick_plan::planned_tick(next_tick, now, complete, due_known, until_due);
+            tick_plan::controller_tick(controller_, decoder_->busy(), next_tick, now);
         if (now >= tick) {
             controller_.next(false);
-            next_tick = tick + tick_plan::kPeriodMs;
-            now = SDL_GetTicks64();
-            if (next_tick <= now) next_tick = now;
+            next_tick = tick_plan::tick_after(tick, SDL_GetTicks64());
             continue;
         }
         const std::uint64_t wait = tick - now;

@@ -624,21 +624,11 @@ Outcome run(ScreenSaver& controller, Surface kind,
             controller.redraw();
         }
         std::uint64_t now = now_ms();
-        // The same plan as the SDL loop: every tick while the index grows or a decode is out.
-        const bool complete = controller.index_complete() && !decoder->busy();
-        std::int32_t due = 0;
-        const bool due_known = complete && controller.next_due(due);
-        const std::int32_t until_due =
-            due_known ? static_cast<std::int32_t>(static_cast<std::uint32_t>(due) -
-                                                  static_cast<std::uint32_t>(elapsed_ms()))
-                      : 0;
         const std::uint64_t tick =
-            tick_plan::planned_tick(next_tick, now, complete, due_known, until_due);
+            tick_plan::controller_tick(controller, decoder->busy(), next_tick, now);
         if (now >= tick) {
             controller.next(false);
-            next_tick = tick + tick_plan::kPeriodMs;
-            now = now_ms();
-            if (next_tick <= now) next_tick = now;
+            next_tick = tick_plan::tick_after(tick, now_ms());
             continue;
         }
         const std::uint64_t left = tick - now;
