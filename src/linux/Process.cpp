@@ -33,6 +33,22 @@
 
 namespace platform {
 
+namespace {
+// All of `size` bytes written to `fd`; false when it is closed or fails (SIGPIPE is ignored
+// here: a reader gone makes this fail with EPIPE).
+bool write_all(int fd, const void* bytes, std::size_t size) {
+    const auto* p = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t n = write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+} // namespace
+
 struct Child::State {
     pid_t pid = -1;
     int input = -1;  // the child's standard input, written here
@@ -102,17 +118,7 @@ bool Child::start(const std::string& program, const std::vector<std::string>& ar
 bool Child::running() const { return state_->pid > 0; }
 
 bool Child::send(const void* bytes, std::size_t size) {
-    if (state_->input < 0) return false;
-    const auto* p = static_cast<const char*>(bytes);
-    while (size > 0) {
-        // SIGPIPE is ignored by the show: a child gone makes this fail with EPIPE.
-        const ssize_t n = write(state_->input, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return state_->input >= 0 && write_all(state_->input, bytes, size);
 }
 
 long Child::receive(void* buffer, std::size_t size) {
@@ -181,15 +187,7 @@ bool read_from_parent(void* buffer, std::size_t size) {
 }
 
 bool write_to_parent(const void* bytes, std::size_t size) {
-    const auto* p = static_cast<const char*>(bytes);
-    while (size > 0) {
-        const ssize_t n = write(g_to_parent, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return write_all(g_to_parent, bytes, size);
 }
 
 namespace {

@@ -43,6 +43,30 @@ void append_argument(std::string& line, const std::string& argument) {
     line.append(backslashes * 2, '\\');
     line += '"';
 }
+// All of `size` bytes through `handle` (written, or read into `buffer`), 64 KiB a call; false
+// when the other end is gone.
+bool write_all(HANDLE handle, const void* bytes, std::size_t size) {
+    const auto* p = static_cast<const char*>(bytes);
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
+        if (!WriteFile(handle, p, chunk, &written, nullptr) || written == 0) return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+bool read_all(HANDLE handle, void* buffer, std::size_t size) {
+    auto* p = static_cast<char*>(buffer);
+    while (size > 0) {
+        DWORD read = 0;
+        const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
+        if (!ReadFile(handle, p, chunk, &read, nullptr) || read == 0) return false;
+        p += read;
+        size -= read;
+    }
+    return true;
+}
 } // namespace
 
 Child::Child() : state_(std::make_unique<State>()) {}
@@ -119,16 +143,7 @@ bool Child::start(const std::string& program, const std::vector<std::string>& ar
 bool Child::running() const { return state_->process != nullptr; }
 
 bool Child::send(const void* bytes, std::size_t size) {
-    if (!state_->input) return false;
-    const auto* p = static_cast<const char*>(bytes);
-    while (size > 0) {
-        DWORD written = 0;
-        const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
-        if (!WriteFile(state_->input, p, chunk, &written, nullptr) || written == 0) return false;
-        p += written;
-        size -= written;
-    }
-    return true;
+    return state_->input && write_all(state_->input, bytes, size);
 }
 
 long Child::receive(void* buffer, std::size_t size) {
@@ -187,27 +202,11 @@ void take_parent_channel() {
 }
 
 bool read_from_parent(void* buffer, std::size_t size) {
-    auto* p = static_cast<char*>(buffer);
-    while (size > 0) {
-        DWORD read = 0;
-        const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
-        if (!ReadFile(g_from_parent, p, chunk, &read, nullptr) || read == 0) return false;
-        p += read;
-        size -= read;
-    }
-    return true;
+    return read_all(g_from_parent, buffer, size);
 }
 
 bool write_to_parent(const void* bytes, std::size_t size) {
-    const auto* p = static_cast<const char*>(bytes);
-    while (size > 0) {
-        DWORD written = 0;
-        const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
-        if (!WriteFile(g_to_parent, p, chunk, &written, nullptr) || written == 0) return false;
-        p += written;
-        size -= written;
-    }
-    return true;
+    return write_all(g_to_parent, bytes, size);
 }
 
 void restrict_worker() {

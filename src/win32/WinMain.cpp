@@ -59,16 +59,10 @@ void restrict_dll_search() {
 }
 
 // Folder, configuration, start-up lines: the same for the show and the preview.
-// The program's own path, from the module: the command line may name the program in a form that
-// does not lead back to it (forward slashes, a name found on the search path).
-std::string module_path(const std::string& argument0) {
-    char module[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
-    return length > 0 && length < sizeof module ? std::string(module, length) : argument0;
-}
-
+// The program's own path comes from the module: the command line may name the program in a
+// form that does not lead back to it (forward slashes, a name found on the search path).
 void start_up(const std::string& argument0, const char* command_line) {
-    shell::enter_program_folder(module_path(argument0));
+    shell::enter_program_folder(platform::executable_path(argument0));
     shell::read_configuration(g_screen_saver, user_settings_path());
     shell::trace_start(__DATE__, __TIME__, command_line ? command_line : "", argument0);
 }
@@ -94,7 +88,7 @@ void run_show(HWND window, bool hide_cursor, const std::string& argument0) {
     WindowManager display(window);
     g_screen_saver.set_window_manager(&display, display.width(), display.height());
     auto decoder = std::make_unique<WorkerDecoder>(
-        module_path(argument0),
+        platform::executable_path(argument0),
         std::vector<std::string>{kWorkerSwitch, std::to_string(g_screen_saver.trace_level()),
                                  g_screen_saver.backdrop() ? "blur" : "black"},
         WorkerDecoder::Limits{});
@@ -130,7 +124,7 @@ int run_preview(HINSTANCE instance, std::uint64_t handle, const std::string& arg
 int run_settings(HINSTANCE instance, std::uint64_t handle, const std::string& argument0) {
     HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
     if (owner && !IsWindow(owner)) owner = nullptr;
-    shell::enter_program_folder(module_path(argument0));
+    shell::enter_program_folder(platform::executable_path(argument0));
     run_settings_dialog(instance, owner, user_settings_path(),
                         program_settings_file(platform::current_directory()));
     return 0;
