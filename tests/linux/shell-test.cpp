@@ -577,7 +577,7 @@ TEST_F(ShellShow, DeleteMarksThePictureOnScreenWhileTheNextOneDecodes) {
     Show show;
     show.configure("delai 100000\n" + show.folder_setting());
     for (const char* name : {"slow1.jpg", "slow2.jpg"})
-        ASSERT_TRUE(pictures::write_slow_jpeg(show.pictures() + "/" + name, 4000, 3000, 1000));
+        ASSERT_TRUE(pictures::write_slow_jpeg(show.pictures() + "/" + name, 4000, 3000, 400));
     ASSERT_TRUE(started(show));
     const std::string first = show.drawn().front();
     EXPECT_EQ(first, desktop::mark(show, 1));

@@ -567,9 +567,10 @@ TEST_F(WineShow, TheDecodeWorkerHoldsNothingAndEndsWithTheShow) {
 TEST_F(WineShow, ADecodeOverItsTimeIsRefusedAndEscapeEndsTheShowDuringADecode) {
     Show show;
     traced(show, 0);
+    // Each would take about a minute here: past the 10 s limit on any machine.
     for (const char* name : {"slow1.jpg", "slow2.jpg"})
         ASSERT_TRUE(pictures::write_slow_jpeg(show.unix_path(std::string("pictures/") + name), 4000,
-                                              3000, 40000));
+                                              3000, 100000));
     show.start();
     ASSERT_TRUE(show.wait_count("refused: the decoder ran out of time (10000 ms)", 1, 30000))
         << show.trace();
