@@ -20,8 +20,12 @@ constexpr std::int32_t kDeletionWait = 5;
 constexpr int kFirstStepIndexSteps = 5;
 
 // The keys read_config reads; any other key in the file is most likely a misspelling.
-const char* const kKnownKeys[] = {"path",    "dossier", "sauf",  "exclude", "delai",     "cache",
-                                  "cachemb", "small",   "trace", "caption", "background"};
+const char* const kKnownKeys[] = {"path",       "dossier", "sauf",    "exclude",
+                                  "delai",      "cache",   "cachemb", "small",
+                                  "trace",      "caption", "background", "screens",
+                                  "fade"};
+// The longest fade taken, in ms: a minute, far beyond any delay that a show would use.
+constexpr std::int32_t kLongestFade = 60000;
 
 // What a picture's caption shows.
 enum class Caption { path, date, date_and_path, none };
@@ -104,6 +108,21 @@ public:
     std::int32_t trace_level = 4;
     Caption caption = Caption::path;
     bool backdrop = false; // the space around a picture filled with the same picture, blurred
+    std::int32_t fade_ms = 0;
+    bool each_screen = false;
+    // The monitors when each shows its own picture; empty: the whole window.
+    std::vector<Area> screens;
+    // The monitor that changed last (an index into `screens`), and the one the step under way
+    // fills; a step after prev() fills the one that changed last again.
+    std::size_t last_screen = 0;
+    bool screen_shown = false;
+    bool back_step = false;
+    Area step_area;
+    Area shown_area; // the monitor of the picture on screen
+    // The monitor after the one that changed last, or that one again after prev().
+    std::size_t screen_after() const;
+    // The delay between timer steps: each monitor changes once per `delay`.
+    std::int32_t step_delay() const;
     // The caption of a picture of `path` as the settings ask for it.
     std::string caption_of(const BitMap& image, const std::string& path) const;
     std::int32_t delay = 5000;
@@ -132,6 +151,13 @@ void ScreenSaver::PrivateScreenSaver::end_step(FileManager::Step step, BitMap* i
     }
     const bool waited = waiting;
     waiting = false;
+    if (!screens.empty()) {
+        last_screen = screen_after();
+        screen_shown = true;
+        back_step = false;
+        shown_area = step_area;
+        if (display) display->set_area(shown_area);
+    }
     shown_image = step == FileManager::Step::shown ? image : nullptr;
     if (!shown_image)
         shown_caption.clear();
@@ -145,7 +171,12 @@ void ScreenSaver::PrivateScreenSaver::end_step(FileManager::Step step, BitMap* i
     last_step_time = waited ? elapsed_ms() : now;
     suppressor.suppress();
     if (step_count < INT32_MAX) ++step_count;
-    file_manager.prepareNext(screen_width, screen_height);
+    if (screens.empty()) {
+        file_manager.prepareNext(screen_width, screen_height);
+    } else {
+        const Area& next = screens[screen_after()];
+        file_manager.prepareNext(next.width, next.height);
+    }
     if (queued_steps > 0) {
         --queued_steps;
         begin_step(true, elapsed_ms());
@@ -169,13 +200,34 @@ std::string ScreenSaver::PrivateScreenSaver::caption_of(const BitMap& image,
     return path;
 }
 
+std::size_t ScreenSaver::PrivateScreenSaver::screen_after() const {
+    if (screens.empty() || !screen_shown) return 0;
+    // The list may have shrunk since that monitor changed.
+    const std::size_t last = last_screen < screens.size() ? last_screen : screens.size() - 1;
+    return back_step ? last : (last + 1) % screens.size();
+}
+
+std::int32_t ScreenSaver::PrivateScreenSaver::step_delay() const {
+    const auto count = static_cast<std::int32_t>(screens.size());
+    return count > 1 && delay > 0 ? delay / count : delay;
+}
+
 void ScreenSaver::PrivateScreenSaver::begin_step(bool forced, std::int32_t now) {
     GW_TRACE(kModule, 4, "--------------------------------------------");
     GW_TRACE(kModule, 4, "next( %sforced ) [%d:%dms]", forced ? "" : "not ", step_count, now);
+    std::int32_t width = screen_width;
+    std::int32_t height = screen_height;
+    if (!screens.empty()) {
+        // The monitor is chosen now: a step that waits for its picture keeps it.
+        step_area = screens[screen_after()];
+        width = step_area.width;
+        height = step_area.height;
+        GW_TRACE(kModule, 4, "next : screen %d at %d,%d (%dx%d)",
+                 static_cast<int>(screen_after()), step_area.x, step_area.y, width, height);
+    }
     std::string path;
     BitMap* image = nullptr;
-    const FileManager::Step step =
-        file_manager.beginImage(screen_width, screen_height, path, image);
+    const FileManager::Step step = file_manager.beginImage(width, height, path, image);
     end_step(step, image, path, now);
 }
 
@@ -222,6 +274,21 @@ bool ScreenSaver::read_config(const char* file_name) {
                      background.c_str());
         d_->file_manager.setBackdrop(d_->backdrop);
     }
+    std::string screens;
+    if (config.get_string("screens", screens, 0)) {
+        if (Configurator::same_key(screens, "each"))
+            d_->each_screen = true;
+        else if (!Configurator::same_key(screens, "span"))
+            GW_TRACE(kModule, 1, "read_config : unknown screens <%s>, span kept", screens.c_str());
+    }
+    std::int32_t fade = 0;
+    if (config.get_int("fade", fade, 0)) {
+        if (fade >= 0 && fade <= kLongestFade)
+            d_->fade_ms = fade;
+        else
+            GW_TRACE(kModule, 1, "read_config : fade %d outside 0 to %d ms, no fade kept", fade,
+                     kLongestFade);
+    }
     // A value such as "3000ms" still sets the delay: the leading number is kept.
     config.get_int("delai", d_->delay, 0);
     std::int32_t cache = 0;
@@ -255,6 +322,20 @@ bool ScreenSaver::is_small() const { return d_->small; }
 std::int32_t ScreenSaver::trace_level() const { return d_->trace_level; }
 
 bool ScreenSaver::backdrop() const { return d_->backdrop; }
+
+std::int32_t ScreenSaver::fade_ms() const { return d_->fade_ms; }
+
+bool ScreenSaver::each_screen() const { return d_->each_screen; }
+
+void ScreenSaver::set_screens(const std::vector<Area>& screens) {
+    std::vector<Area> usable;
+    for (const Area& area : screens)
+        if (area.width > 0 && area.height > 0) usable.push_back(area);
+    if (!d_->each_screen || usable.size() < 2) usable.clear();
+    GW_TRACE(kModule, 3, "set_screens ( %d monitors, %s )", static_cast<int>(screens.size()),
+             usable.empty() ? "one picture" : "a picture on each");
+    d_->screens = std::move(usable);
+}
 
 void ScreenSaver::set_window_manager(SystemWrapper* display, std::int32_t width,
                                      std::int32_t height) {
@@ -293,7 +374,7 @@ void ScreenSaver::next(bool forced) {
     // The first step is due at once whatever the delay, also one longer than the distance
     // from last_step_time's start value to the clock's origin.
     if (!forced &&
-        (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.delay))))
+        (d.paused || (d.step_count > 0 && !delay_passed(now, d.last_step_time, d.step_delay()))))
         return;
 
     d.begin_step(forced, now);
@@ -315,8 +396,9 @@ void ScreenSaver::on_decoded() {
 bool ScreenSaver::waiting() const { return d_->waiting; }
 
 void ScreenSaver::redraw() {
-    if (d_->display && d_->step_count > 0)
-        d_->display->draw_bitmap(d_->shown_image, d_->shown_caption);
+    if (!d_->display || d_->step_count == 0) return;
+    if (!d_->screens.empty()) d_->display->set_area(d_->shown_area);
+    d_->display->draw_bitmap(d_->shown_image, d_->shown_caption);
 }
 
 void ScreenSaver::prev() {
@@ -324,6 +406,7 @@ void ScreenSaver::prev() {
     // The step that waited is given up: the one that follows goes back in the history.
     d_->waiting = false;
     d_->queued_steps = 0;
+    d_->back_step = true;
     d_->file_manager.rewindToPrevious();
 }
 
@@ -331,7 +414,11 @@ void ScreenSaver::toggle_pause() {
     d_->waiting = false;
     d_->queued_steps = 0;
     d_->paused = !d_->paused;
-    if (d_->paused) d_->file_manager.rewindToCurrent();
+    if (d_->paused) {
+        // The picture on screen comes again where it is, not on the next monitor.
+        d_->file_manager.rewindToCurrent();
+        d_->back_step = true;
+    }
     GW_TRACE(kModule, 3, "toggle_pause : now %spaused", d_->paused ? "" : "not ");
 }
 
@@ -363,7 +450,7 @@ bool ScreenSaver::next_due(std::int32_t& due_ms) const {
         return true;
     }
     // A delay below 0 is due as soon as one of 0: the wrapping sum then never lands far ahead.
-    const std::int32_t delay = d_->delay > 0 ? d_->delay : 0;
+    const std::int32_t delay = d_->step_delay() > 0 ? d_->step_delay() : 0;
     due_ms = static_cast<std::int32_t>(static_cast<std::uint32_t>(d_->last_step_time) +
                                        static_cast<std::uint32_t>(delay));
     return true;

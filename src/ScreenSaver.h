@@ -4,17 +4,28 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class BitMap;
 class Decoder;
 
 class ScreenSaver {
 public:
+    // A part of the window, in its pixels: one monitor's.
+    struct Area {
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+    };
     // The display: draws a picture (or the no-image screen when null) and deletes files.
     class SystemWrapper {
     public:
         // `image` is borrowed for this call only.
         virtual void draw_bitmap(const BitMap* image, const std::string& caption) = 0;
+        // The part of the window that the next draw_bitmap fills, the whole window until
+        // called; the part drawn last holds the picture on screen.
+        virtual void set_area(const Area& area) { static_cast<void>(area); }
         // True when the file went to the recycle bin or trash.
         virtual bool delete_file(const char* path) = 0;
 
@@ -35,6 +46,14 @@ public:
     std::int32_t trace_level() const;
     // True when the space around a picture is filled with the same picture, blurred.
     bool backdrop() const;
+    // How long a new picture takes to fade in over the old one, in ms; 0 for a cut.
+    std::int32_t fade_ms() const;
+    // True when each monitor shows a picture of its own, rather than one over all of them.
+    bool each_screen() const;
+    // The monitors of the window (each_screen() only), taken up at the next step: each step
+    // changes the next one in turn, a step after prev() the one that changed last, and timer
+    // steps come `delai` / monitors apart. Without a call, or with none, the whole window.
+    void set_screens(const std::vector<Area>& screens);
     // `display` is not owned and must outlive every later call but the destructor.
     void set_window_manager(SystemWrapper* display, std::int32_t width, std::int32_t height);
     // Where the pictures are decoded (not owned; outlives every later call but the
