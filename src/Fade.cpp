@@ -10,6 +10,7 @@ std::uint32_t since(std::int32_t now, std::int32_t start) {
 void Fade::start(std::int32_t now_ms, std::int32_t duration_ms) {
     running_ = duration_ms > 0;
     start_ms_ = now_ms;
+    shown_ms_ = 0;
     duration_ms_ = duration_ms;
 }
 
@@ -17,6 +18,7 @@ std::uint32_t Fade::weight(std::int32_t now_ms) {
     if (!running_) return kFull;
     const std::uint32_t elapsed = since(now_ms, start_ms_);
     const auto duration = static_cast<std::uint32_t>(duration_ms_);
+    shown_ms_ = elapsed;
     if (elapsed >= duration) {
         running_ = false;
         return kFull;
@@ -25,13 +27,13 @@ std::uint32_t Fade::weight(std::int32_t now_ms) {
     return static_cast<std::uint32_t>(std::uint64_t{elapsed} * kFull / duration);
 }
 
-bool Fade::next_frame(std::int32_t now_ms, std::int32_t& due_ms) const {
+bool Fade::next_frame(std::int32_t& due_ms) const {
     if (!running_) return false;
-    const std::uint32_t elapsed = since(now_ms, start_ms_);
+    // A frame period after the last frame shown, the end at the latest.
     const auto duration = static_cast<std::uint32_t>(duration_ms_);
-    const std::uint32_t left = elapsed >= duration ? 0 : duration - elapsed;
-    const std::uint32_t wait = left < kFramePeriodMs ? left : kFramePeriodMs;
-    due_ms = static_cast<std::int32_t>(static_cast<std::uint32_t>(now_ms) + wait);
+    std::uint32_t at = shown_ms_ + kFramePeriodMs;
+    if (at > duration) at = duration;
+    due_ms = static_cast<std::int32_t>(static_cast<std::uint32_t>(start_ms_) + at);
     return true;
 }
 

@@ -19,14 +19,15 @@ public:
     // The new picture's weight at `now_ms`, 0 to kFull; kFull once the fade is over (which it
     // then is: running() turns false).
     std::uint32_t weight(std::int32_t now_ms);
-    // The elapsed_ms reading at which the next frame is due, the fade's end at the latest;
-    // false when no fade runs.
-    bool next_frame(std::int32_t now_ms, std::int32_t& due_ms) const;
+    // The elapsed_ms reading at which the next frame is due (a frame period after the last
+    // weight asked for, the fade's end at the latest); false when no fade runs.
+    bool next_frame(std::int32_t& due_ms) const;
 
 private:
     bool running_ = false;
     std::int32_t start_ms_ = 0;
     std::int32_t duration_ms_ = 0;
+    std::uint32_t shown_ms_ = 0; // since the start, when the last weight was asked for
 };
 
 // Mixes `count` 32-bit pixels (four 8-bit channels, any order): each channel of `out` is

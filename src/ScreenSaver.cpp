@@ -20,10 +20,9 @@ constexpr std::int32_t kDeletionWait = 5;
 constexpr int kFirstStepIndexSteps = 5;
 
 // The keys read_config reads; any other key in the file is most likely a misspelling.
-const char* const kKnownKeys[] = {"path",       "dossier", "sauf",    "exclude",
-                                  "delai",      "cache",   "cachemb", "small",
-                                  "trace",      "caption", "background", "screens",
-                                  "fade"};
+const char* const kKnownKeys[] = {"path",       "dossier", "sauf",  "exclude", "delai",
+                                  "cache",      "cachemb", "small", "trace",   "caption",
+                                  "background", "screens", "fade"};
 // The longest fade taken, in ms: a minute, far beyond any delay that a show would use.
 constexpr std::int32_t kLongestFade = 60000;
 
@@ -222,8 +221,8 @@ void ScreenSaver::PrivateScreenSaver::begin_step(bool forced, std::int32_t now) 
         step_area = screens[screen_after()];
         width = step_area.width;
         height = step_area.height;
-        GW_TRACE(kModule, 4, "next : screen %d at %d,%d (%dx%d)",
-                 static_cast<int>(screen_after()), step_area.x, step_area.y, width, height);
+        GW_TRACE(kModule, 4, "next : screen %d at %d,%d (%dx%d)", static_cast<int>(screen_after()),
+                 step_area.x, step_area.y, width, height);
     }
     std::string path;
     BitMap* image = nullptr;

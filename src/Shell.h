@@ -32,6 +32,9 @@ struct Colour {
     std::uint8_t red, green, blue;
 };
 constexpr Colour kTextColour = {255, 240, 240};
+// Caption colour of the other monitors' pictures when each monitor shows its own: the picture
+// on screen, the one keys act on, keeps the bright one.
+constexpr Colour kDimTextColour = {128, 120, 120};
 // Left (or top) of a picture `inner` pixels wide centred in `outer`: an odd difference leaves
 // the extra pixel right (or below).
 inline std::int32_t centred(std::int32_t outer, std::int32_t inner) { return (outer - inner) / 2; }

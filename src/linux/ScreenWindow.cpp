@@ -44,6 +44,34 @@ void screen_size(int& width, int& height) {
     height = all.h;
 }
 
+} // namespace
+
+std::vector<ScreenSaver::Area> monitor_areas() {
+    std::vector<SDL_Rect> bounds;
+    SDL_Rect all{0, 0, 0, 0};
+    const int displays = SDL_GetNumVideoDisplays();
+    for (int i = 0; i < displays; ++i) {
+        SDL_Rect one;
+        if (SDL_GetDisplayBounds(i, &one) != 0 || one.w <= 0 || one.h <= 0) continue;
+        if (bounds.empty())
+            all = one;
+        else
+            SDL_UnionRect(&all, &one, &all);
+        bounds.push_back(one);
+    }
+    std::vector<ScreenSaver::Area> areas;
+    for (const SDL_Rect& one : bounds) {
+        ScreenSaver::Area area;
+        area.x = one.x - all.x;
+        area.y = one.y - all.y;
+        area.width = one.w;
+        area.height = one.h;
+        areas.push_back(area);
+    }
+    return areas;
+}
+
+namespace {
 Display* x_display_of(SDL_Window* window) {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);

@@ -2,11 +2,12 @@
 // and its input.
 #pragma once
 
+#include "ScreenSaver.h"
+
 #include <SDL.h>
 
 #include <cstdint>
-
-class ScreenSaver;
+#include <vector>
 
 // The show's one window and what its input rules hold: the mouse reference, the host's window
 // in saver-window mode, and whether the show has ended. The SDL window is not destroyed here:
@@ -53,6 +54,8 @@ private:
     bool cursor_reference_set_ = false;
 };
 
+// Every display's bounds, placed as in the window that covers them all.
+std::vector<ScreenSaver::Area> monitor_areas();
 // True when SDL reports more than one display.
 bool probe_multiple_monitors();
 // Has the end of the X connection (the display went away) run `on_lost` before the process

@@ -50,4 +50,15 @@ inline std::uint64_t tick_after(std::uint64_t tick, std::uint64_t now) {
     return next <= now ? now : next;
 }
 
+// Milliseconds until the display's running fade wants its next frame: 0 when due now, -1
+// when no fade runs (the loop then sleeps as before).
+// `Display` is the display manager (its fade_due).
+template <typename Display> std::int32_t until_fade_frame(const Display& display) {
+    std::int32_t due = 0;
+    if (!display.fade_due(due)) return -1;
+    const auto left = static_cast<std::int32_t>(static_cast<std::uint32_t>(due) -
+                                                static_cast<std::uint32_t>(elapsed_ms()));
+    return left > 0 ? left : 0;
+}
+
 } // namespace tick_plan

@@ -265,6 +265,7 @@ private:
     ScreenWindow window_;
     std::unique_ptr<WindowCanvas> canvas_;
     std::unique_ptr<WindowManager> display_;
+    bool each_screen_ = false;
 };
 
 bool Show::open(const Options& options, const std::string& program, std::string& why) {
@@ -287,7 +288,11 @@ bool Show::open(const Options& options, const std::string& program, std::string&
     }
     canvas_ = std::make_unique<WindowCanvas>(window_.sdl());
     display_ = std::make_unique<WindowManager>(*canvas_);
+    display_->set_fade(controller_.fade_ms());
     controller_.set_window_manager(display_.get(), display_->width(), display_->height());
+    // Monitors of their own only for the show over the whole screen.
+    each_screen_ = controller_.each_screen() && !options.saver && !controller_.is_small();
+    if (each_screen_) controller_.set_screens(monitor_areas());
     decoder_ = make_decoder(program, controller_);
     controller_.set_decoder(decoder_.get());
     if (!controller_.is_small() && !options.saver) SDL_ShowCursor(SDL_DISABLE);
@@ -314,6 +319,8 @@ void Show::dispatch(const SDL_Event& event) {
         display_->resize(event.window.data1, event.window.data2);
         controller_.set_window_manager(display_.get(), display_->width(), display_->height());
     }
+    // A monitor that comes or goes is taken up at the next change.
+    if (event.type == SDL_DISPLAYEVENT && each_screen_) controller_.set_screens(monitor_areas());
     if (!shown_again)
         window_.handle(controller_, event);
     else if (!display_->repaint())
@@ -364,6 +371,13 @@ void Show::run() {
         take_decoded();
         if (over()) break;
 
+        // A fade's frames come before the timer's steps, which run at every tick while a
+        // decode is out.
+        std::int32_t frame_wait = tick_plan::until_fade_frame(*display_);
+        if (frame_wait == 0) {
+            display_->fade_frame();
+            frame_wait = tick_plan::until_fade_frame(*display_);
+        }
         std::uint64_t now = SDL_GetTicks64();
         const std::uint64_t tick =
             tick_plan::controller_tick(controller_, decoder_->busy(), next_tick, now);
@@ -372,7 +386,8 @@ void Show::run() {
             next_tick = tick_plan::tick_after(tick, SDL_GetTicks64());
             continue;
         }
-        const std::uint64_t wait = tick - now;
+        std::uint64_t wait = tick - now;
+        if (frame_wait > 0 && static_cast<std::uint64_t>(frame_wait) < wait) wait = frame_wait;
         have_waited = wait_for_events(x_descriptor, decoder_->descriptor(),
                                       wait > INT_MAX ? -1 : static_cast<int>(wait), waited);
     }

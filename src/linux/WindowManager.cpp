@@ -7,6 +7,7 @@
 #include <fontconfig/fontconfig.h>
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -16,6 +17,8 @@ const std::int32_t kModule = Tracer::register_module("WinMain");
 
 const SDL_Color kTextColour = {shell::kTextColour.red, shell::kTextColour.green,
                                shell::kTextColour.blue, 255};
+const SDL_Color kDimTextColour = {shell::kDimTextColour.red, shell::kDimTextColour.green,
+                                  shell::kDimTextColour.blue, 255};
 const SDL_Color kTextBackground = {0, 0, 0, 255};
 
 struct FontFile {
@@ -139,9 +142,10 @@ std::string displayable(const std::string& text) {
     return utf8;
 }
 
-void draw_text(SDL_Surface* frame, TTF_Font* font, const std::string& utf8, int x, int y) {
+void draw_text(SDL_Surface* frame, TTF_Font* font, const std::string& utf8, int x, int y,
+               const SDL_Color& colour = kTextColour) {
     if (!font || utf8.empty()) return;
-    SDL_Surface* text = TTF_RenderUTF8_Shaded(font, utf8.c_str(), kTextColour, kTextBackground);
+    SDL_Surface* text = TTF_RenderUTF8_Shaded(font, utf8.c_str(), colour, kTextBackground);
     if (!text) return;
     SDL_Rect at = {x, y, 0, 0};
     SDL_BlitSurface(text, nullptr, frame, &at);
@@ -210,7 +214,7 @@ WindowManager::~WindowManager() {
 }
 
 // Drawn straight into the window's own image, which X keeps for repainting: no second frame
-// of the screen's size.
+// of the screen's size, but for a fade's two copies of the area.
 void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption) {
     SDL_Surface* frame = canvas_.frame();
     if (!frame) {
@@ -220,17 +224,24 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         cannot_draw_ = true;
         return;
     }
-    SDL_FillRect(frame, nullptr, SDL_MapRGB(frame->format, 0, 0, 0));
+    const SDL_Rect where = area();
+    // Another monitor's fade is over at once, rather than left half done.
+    if (fade_.running() && !SDL_RectEquals(&fade_area_, &where)) show_fade(true);
+    // A picture that comes during a fade fades in from the frame on screen.
+    const bool fading = fade_ms_ > 0 && keep_area(frame, where, fade_from_);
+    if (last_area_.w > 0 && !SDL_RectEquals(&last_area_, &where)) dim_last_caption(frame);
+    last_area_ = where;
+    last_caption_ = image ? caption : std::string();
+
+    SDL_FillRect(frame, &where, SDL_MapRGB(frame->format, 0, 0, 0));
     if (image) {
-        const int x = shell::centred(width_, image->width());
-        const int y = shell::centred(height_, image->height());
+        const int x = where.x + shell::centred(where.w, image->width());
+        const int y = where.y + shell::centred(where.h, image->height());
         if (SDL_LockSurface(frame) == 0) {
             copy_picture(frame, *image, x, y);
             SDL_UnlockSurface(frame);
         }
-        draw_text(frame, caption_font_, displayable(caption), 0, 0);
-        canvas_.present();
-        shell::trace_drawn(caption);
+        draw_text(frame, caption_font_, displayable(caption), where.x, where.y);
     } else {
         const std::string text = shell::no_image_text(shell::no_image_symbol());
         int cx = 0;
@@ -238,17 +249,110 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         if (symbol_font_) TTF_SizeUTF8(symbol_font_, text.c_str(), &cx, &cy);
         std::int32_t x = 0;
         std::int32_t y = 0;
-        shell::no_image_position(width_, height_, cx, cy, x, y);
-        draw_text(frame, symbol_font_, text, x, y);
-        canvas_.present();
-        shell::trace_no_image();
+        shell::no_image_position(where.w, where.h, cx, cy, x, y);
+        draw_text(frame, symbol_font_, text, where.x + x, where.y + y);
     }
+    if (fading && keep_area(frame, where, fade_to_)) {
+        fade_area_ = where;
+        fade_started_ = elapsed_ms();
+        fade_frames_ = 0;
+        fade_.start(fade_started_, fade_ms_);
+        show_fade(false);
+    } else {
+        fade_.stop();
+        canvas_.present();
+    }
+    if (image)
+        shell::trace_drawn(caption);
+    else
+        shell::trace_no_image();
+}
+
+void WindowManager::fade_frame() { show_fade(false); }
+
+void WindowManager::show_fade(bool at_end) {
+    if (!fade_.running()) return;
+    SDL_Surface* frame = canvas_.frame();
+    const SDL_Rect& at = fade_area_;
+    // A window that changed size since has lost both the frame and the copies' place.
+    if (!frame || at.x + at.w > frame->w || at.y + at.h > frame->h ||
+        fade_to_.size() != static_cast<std::size_t>(at.w) * static_cast<std::size_t>(at.h)) {
+        fade_.stop();
+        return;
+    }
+    if (at_end) fade_.stop();
+    const std::uint32_t weight = fade_.weight(elapsed_ms());
+    if (SDL_LockSurface(frame) != 0) return;
+    auto* pixels = static_cast<std::uint8_t*>(frame->pixels);
+    for (int row = 0; row < at.h; ++row) {
+        const std::size_t first = static_cast<std::size_t>(row) * static_cast<std::size_t>(at.w);
+        auto* line = reinterpret_cast<Uint32*>(pixels + static_cast<std::ptrdiff_t>(at.y + row) *
+                                                            frame->pitch) +
+                     at.x;
+        mix_pixels(fade_from_.data() + first, fade_to_.data() + first, line,
+                   static_cast<std::size_t>(at.w), weight);
+    }
+    SDL_UnlockSurface(frame);
+    canvas_.present(at);
+    ++fade_frames_;
+    if (!fade_.running()) {
+        GW_TRACE(kModule, 4, "fade : %d frames in %d ms", fade_frames_,
+                 static_cast<int>(static_cast<std::uint32_t>(elapsed_ms()) -
+                                  static_cast<std::uint32_t>(fade_started_)));
+        // The copies are a screen's worth each: not kept between pictures.
+        std::vector<Uint32>().swap(fade_from_);
+        std::vector<Uint32>().swap(fade_to_);
+    }
+}
+
+void WindowManager::set_area(const ScreenSaver::Area& area) {
+    area_ = area;
+    area_set_ = true;
+}
+
+SDL_Rect WindowManager::area() const {
+    SDL_Rect whole = {0, 0, width_, height_};
+    if (!area_set_) return whole;
+    const SDL_Rect wanted = {area_.x, area_.y, area_.width, area_.height};
+    SDL_Rect inside = {0, 0, 0, 0};
+    // A monitor that lies (partly) outside the window is drawn where the window has it.
+    return SDL_IntersectRect(&wanted, &whole, &inside) ? inside : whole;
+}
+
+bool WindowManager::keep_area(SDL_Surface* frame, const SDL_Rect& area,
+                              std::vector<Uint32>& pixels) const {
+    const SDL_PixelFormat& format = *frame->format;
+    if (format.BytesPerPixel != 4 || area.w <= 0 || area.h <= 0 || area.x + area.w > frame->w ||
+        area.y + area.h > frame->h)
+        return false;
+    const std::size_t width = static_cast<std::size_t>(area.w);
+    pixels.resize(width * static_cast<std::size_t>(area.h));
+    if (SDL_LockSurface(frame) != 0) return false;
+    const auto* bytes = static_cast<const std::uint8_t*>(frame->pixels);
+    for (int row = 0; row < area.h; ++row) {
+        const auto* line = reinterpret_cast<const Uint32*>(
+                               bytes + static_cast<std::ptrdiff_t>(area.y + row) * frame->pitch) +
+                           area.x;
+        std::copy(line, line + width, pixels.begin() + static_cast<std::ptrdiff_t>(row * width));
+    }
+    SDL_UnlockSurface(frame);
+    return true;
+}
+
+// The same text, font and place: the shaded box covers the bright caption exactly.
+void WindowManager::dim_last_caption(SDL_Surface* frame) {
+    if (last_caption_.empty()) return;
+    draw_text(frame, caption_font_, displayable(last_caption_), last_area_.x, last_area_.y,
+              kDimTextColour);
+    if (!fade_.running()) canvas_.present(last_area_);
 }
 
 // SDL drops the window's image when the window changes size, and then refuses to update it.
 bool WindowManager::repaint() { return canvas_.present(); }
 
 void WindowManager::resize(std::int32_t width, std::int32_t height) {
+    fade_.stop();
+    last_area_ = {0, 0, 0, 0};
     if (width > 0 && height > 0) {
         width_ = width;
         height_ = height;

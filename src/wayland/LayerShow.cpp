@@ -603,6 +603,7 @@ Outcome run(ScreenSaver& controller, Surface kind,
     Client client(controller, kind);
     if (!client.connect(why) || !client.first_frames(why)) return Outcome::NotShown;
     WindowManager display(client);
+    display.set_fade(controller.fade_ms());
     controller.set_window_manager(&display, display.width(), display.height());
     client.resized = false;
     std::unique_ptr<WorkerDecoder> decoder = make_decoder();
@@ -623,6 +624,13 @@ Outcome run(ScreenSaver& controller, Surface kind,
             controller.set_window_manager(&display, display.width(), display.height());
             controller.redraw();
         }
+        // A fade's frames come before the timer's steps, which run at every tick while a
+        // decode is out.
+        std::int32_t frame_wait = tick_plan::until_fade_frame(display);
+        if (frame_wait == 0) {
+            display.fade_frame();
+            frame_wait = tick_plan::until_fade_frame(display);
+        }
         std::uint64_t now = now_ms();
         const std::uint64_t tick =
             tick_plan::controller_tick(controller, decoder->busy(), next_tick, now);
@@ -631,7 +639,8 @@ Outcome run(ScreenSaver& controller, Surface kind,
             next_tick = tick_plan::tick_after(tick, now_ms());
             continue;
         }
-        const std::uint64_t left = tick - now;
+        std::uint64_t left = tick - now;
+        if (frame_wait > 0 && static_cast<std::uint64_t>(frame_wait) < left) left = frame_wait;
         if (!wait(client.display(), wake_descriptor, decoder->descriptor(),
                   left > INT_MAX ? -1 : static_cast<int>(left))) {
             GW_TRACE(kModule, 1, "connection to the display lost");
