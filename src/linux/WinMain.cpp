@@ -373,10 +373,10 @@ void Show::run() {
 
         // A fade's frames come before the timer's steps, which run at every tick while a
         // decode is out.
-        std::int32_t frame_wait = tick_plan::until_fade_frame(*display_);
+        const std::int32_t frame_wait = tick_plan::until_fade_frame(*display_);
         if (frame_wait == 0) {
             display_->fade_frame();
-            frame_wait = tick_plan::until_fade_frame(*display_);
+            continue;
         }
         std::uint64_t now = SDL_GetTicks64();
         const std::uint64_t tick =

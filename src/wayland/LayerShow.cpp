@@ -626,10 +626,10 @@ Outcome run(ScreenSaver& controller, Surface kind,
         }
         // A fade's frames come before the timer's steps, which run at every tick while a
         // decode is out.
-        std::int32_t frame_wait = tick_plan::until_fade_frame(display);
+        const std::int32_t frame_wait = tick_plan::until_fade_frame(display);
         if (frame_wait == 0) {
             display.fade_frame();
-            frame_wait = tick_plan::until_fade_frame(display);
+            continue;
         }
         std::uint64_t now = now_ms();
         const std::uint64_t tick =

@@ -45,7 +45,8 @@ bool tool(const std::vector<std::string>& argv) {
 // One run of the program in a folder of its own: configuration, pictures, home, trash, trace.
 class Show : public desktop::Program {
 public:
-    Show() : Program(tool) {
+    // Keys and screenshots through `keys`, on the test suite's server unless told otherwise.
+    explicit Show(desktop::Tool keys = tool) : Program(std::move(keys)) {
         test::make_dirs(dir_ / "home");
         test::make_dirs(dir_ / "run");
         test::make_dirs(dir_ / "pictures");
@@ -494,6 +495,116 @@ TEST_F(ShellShow, SamplesScreenshot) {
                             GW_BUILD_FOLDER "/screenshot.png", ignored);
     ASSERT_TRUE(show.key("Escape"));
     EXPECT_EQ(0, show.exit_code()) << show.output();
+}
+
+// A new picture fades in over the old one: keys act at once during the fade (Delete marks the
+// picture fading in, Escape ends), and the fade's last frame is the picture exactly.
+TEST_F(ShellShow, FadeMixesThePicturesKeysStayPromptAndTheEndIsExact) {
+    const Rgb colour{200, 60, 30};
+    {
+        Show show;
+        show.configure("delai 100000\nfade 20000\n" + show.folder_setting());
+        const std::string file = picture(show, "fading.png");
+        ASSERT_TRUE(started(show));
+        EXPECT_EQ(file, desktop::mark(show, 1));
+        // Some time into the fade, the picture shows, darkened.
+        Rgb mixed{0, 0, 0};
+        EXPECT_TRUE(wait_until([&] {
+            Shot shot(tool, show.path("shot.png"));
+            mixed = shot.ok() ? shot.at(kWidth / 2, kHeight / 2) : Rgb{0, 0, 0};
+            return !mixed.black();
+        })) << show.trace();
+        EXPECT_LT(mixed.r, colour.r - 12) << mixed;
+        ASSERT_TRUE(show.key("Escape"));
+        EXPECT_EQ(0, show.exit_code()) << show.output();
+        EXPECT_TRUE(show.trashed(file)) << show.trace();
+        EXPECT_EQ(0, show.count("fade : ")) << show.trace();
+    }
+    Show show;
+    show.configure("delai 100000\nfade 300\n" + show.folder_setting());
+    picture(show, "faded.png");
+    ASSERT_TRUE(started(show));
+    ASSERT_TRUE(show.wait_count("fade : ", 1)) << show.trace();
+    Shot shot(tool, show.path("shot.png"));
+    ASSERT_TRUE(shot.ok());
+    for (int y : {100, 540, 1000}) {
+        EXPECT_TRUE(shot.at(245, y).near(colour, 12)) << y << " " << shot.at(245, y);
+        EXPECT_TRUE(shot.at(239, y).black()) << y << " " << shot.at(239, y);
+    }
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+}
+
+// With `screens each` on two monitors, each shows a picture of its own fitted to it, they change
+// in turn, the caption of the one that changed last is the bright one, and Delete marks that one.
+TEST(ShellScreens, EachMonitorShowsItsOwnPictureAndTheLastChangedIsOnScreen) {
+    FreeImage_Initialise(FALSE);
+    desktop::XServer two_heads(environment({}), 2);
+    ASSERT_FALSE(two_heads.display().empty()) << two_heads.why();
+    const desktop::Tool on_two = [&](const std::vector<std::string>& argv) {
+        return desktop::run_tool(two_heads, GW_LSAN_SUPPRESSIONS, argv);
+    };
+    Show show(on_two);
+    show.configure("delai 100000\nscreens each\n" + show.folder_setting());
+    // Colours of their own: which monitor shows which picture is read off the screen. Three,
+    // as two steps in a row draw different pictures from three on.
+    const std::vector<std::pair<std::string, Rgb>> colours = {
+        {"red", {200, 60, 30}}, {"blue", {30, 60, 200}}, {"green", {30, 200, 60}}};
+    for (const auto& [name, c] : colours)
+        ASSERT_TRUE(pictures::write(show.pictures() + "/" + name + ".png", 1000, 750,
+                                    pictures::Format::Png, static_cast<std::uint8_t>(c.r),
+                                    static_cast<std::uint8_t>(c.g),
+                                    static_cast<std::uint8_t>(c.b)));
+    const auto colour_of = [&](const std::string& path) {
+        for (const auto& [name, c] : colours)
+            if (path == show.pictures() + "/" + name + ".png") return c;
+        return Rgb{0, 0, 0};
+    };
+    show.start({}, {}, two_heads.display());
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace() << show.output();
+    ASSERT_TRUE(show.step_key("Right") && show.wait_draws(2)) << show.trace();
+    const std::vector<std::string> drawn = show.drawn();
+    ASSERT_EQ(2u, drawn.size());
+    EXPECT_NE(drawn[0], drawn[1]);
+    const std::string trace = show.trace();
+    EXPECT_NE(std::string::npos, trace.find("set_screens ( 2 monitors, a picture on each )"));
+    EXPECT_NE(std::string::npos, trace.find("next : screen 0 at 0,0 (1920x1080)"));
+    EXPECT_NE(std::string::npos, trace.find("next : screen 1 at 1920,0 (1920x1080)"));
+
+    Shot shot(on_two, show.path("shot.png"), 2 * kWidth);
+    ASSERT_TRUE(shot.ok());
+    // 1000 x 750 fitted to each 1920 x 1080 monitor: columns 240 to 1679 of each.
+    for (int y : {100, 540, 1000}) {
+        for (int monitor : {0, 1}) {
+            const int left = monitor * kWidth;
+            const Rgb colour = colour_of(drawn[monitor]);
+            EXPECT_TRUE(shot.at(left + 239, y).black()) << monitor << " " << shot.at(left + 239, y);
+            EXPECT_TRUE(shot.at(left + 245, y).near(colour, 12)) << monitor << " " << y;
+            EXPECT_TRUE(shot.at(left + 1674, y).near(colour, 12)) << monitor << " " << y;
+            EXPECT_TRUE(shot.at(left + 1680, y).black()) << monitor << " " << y;
+        }
+    }
+    // Captions at each monitor's top left: bright text only on the one that changed last. Text
+    // pixels are the caption colour's shades (green equal to blue), unlike the pictures'.
+    const auto brightest = [&](int left) {
+        int most = 0;
+        for (int y = 0; y < 18; ++y)
+            for (int x = left; x < left + 300; ++x)
+                if (shot.at(x, y).g == shot.at(x, y).b) most = std::max(most, shot.at(x, y).r);
+        return most;
+    };
+    EXPECT_LE(brightest(0), 128);
+    EXPECT_EQ(255, brightest(kWidth));
+
+    EXPECT_EQ(drawn[1], desktop::mark(show, 1));
+    // Left replaces the picture on screen, on its own monitor, with the one before.
+    ASSERT_TRUE(show.step_key("Left") && show.wait_draws(3)) << show.trace();
+    EXPECT_EQ(drawn[0], show.drawn().back());
+    EXPECT_EQ(2, show.count("next : screen 1 at 1920,0")) << show.trace();
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code()) << show.output();
+    EXPECT_TRUE(show.trashed(drawn[1])) << show.trace();
+    EXPECT_TRUE(test::exists(drawn[0]));
 }
 
 // Without a display, with or without a driver named: code 1 and one line on stderr, soon;

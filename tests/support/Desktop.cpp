@@ -140,13 +140,51 @@ int run(const std::vector<std::string>& argv, const std::vector<std::string>& en
     return code;
 }
 
-XServer::XServer(const std::vector<std::string>& env) {
+XServer::XServer(const std::vector<std::string>& env, int heads) {
+    const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
+    if (heads < 2) {
+        start({"Xvfb", "-displayfd", "", "-screen", "0", size + "x24", "-nolisten", "tcp",
+               "-noreset", "-wr"},
+              env, "/dev/null");
+        return;
+    }
+    // The dummy driver makes its outputs from the screen's one monitor section; the second
+    // output is given the mode and its place with xrandr once the server runs.
+    const std::string config = folder_ / "xorg.conf";
+    test::write_file(config,
+                     "Section \"Device\"\n  Identifier \"card\"\n  Driver \"dummy\"\n"
+                     "  VideoRam 256000\nEndSection\n"
+                     "Section \"Monitor\"\n  Identifier \"monitor\"\n"
+                     "  HorizSync 5.0-1000.0\n  VertRefresh 5.0-200.0\n"
+                     "  Modeline \"" +
+                         size +
+                         "\" 148.50 1920 2008 2052 2200 1080 1084 "
+                         "1089 1125 +hsync +vsync\nEndSection\n"
+                         "Section \"Screen\"\n  Identifier \"screen\"\n  Device \"card\"\n"
+                         "  Monitor \"monitor\"\n  DefaultDepth 24\n  SubSection \"Display\"\n"
+                         "    Depth 24\n    Virtual " +
+                         std::to_string(2 * kWidth) + " " + std::to_string(kHeight) +
+                         "\n  EndSubSection\nEndSection\n");
+    test::make_dirs(folder_ / "conf.d");
+    if (!start({"Xorg", "-displayfd", "", "-config", config, "-configdir", folder_ / "conf.d",
+                "-logfile", folder_ / "Xorg.log", "-nolisten", "tcp", "-noreset", "-novtswitch",
+                "-sharevts"},
+               env, folder_ / "output.txt")) {
+        why_ = "Xorg did not start: " + test::read_file(folder_ / "output.txt");
+        return;
+    }
+    if (!place_heads(env)) display_.clear();
+}
+
+// Starts the server of `argv`, whose "-displayfd" argument is followed by an empty one that
+// becomes the pipe's descriptor, and reads the display number it chose.
+bool XServer::start(std::vector<std::string> argv, const std::vector<std::string>& env,
+                    const std::string& output) {
     int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = spawn_keeping({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                          std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24",
-                          "-nolisten", "tcp", "-noreset", "-wr"},
-                         env, "/dev/null", "", "", fds[1]);
+    if (pipe(fds) != 0) return false;
+    for (std::size_t i = 0; i + 1 < argv.size(); ++i)
+        if (argv[i] == "-displayfd") argv[i + 1] = std::to_string(fds[1]);
+    pid_ = spawn_keeping(argv, env, output, "", "", fds[1]);
     close(fds[1]);
     std::string number;
     struct pollfd ready = {fds[0], POLLIN, 0};
@@ -157,6 +195,28 @@ XServer::XServer(const std::vector<std::string>& env) {
     }
     close(fds[0]);
     if (!number.empty()) display_ = ":" + number;
+    return !display_.empty();
+}
+
+bool XServer::place_heads(const std::vector<std::string>& env) {
+    std::vector<std::string> with_display = env;
+    with_display.push_back("DISPLAY=" + display_);
+    const std::string mode = std::to_string(kWidth) + "x" + std::to_string(kHeight);
+    const std::string log = folder_ / "xrandr.txt";
+    // The plain query last: until a client asks again, the server's outputs are not all
+    // reported to the next one.
+    const std::vector<std::vector<std::string>> steps = {
+        {"xrandr", "--addmode", "DUMMY1", mode},
+        {"xrandr", "--output", "DUMMY0", "--mode", mode, "--pos", "0x0", "--output", "DUMMY1",
+         "--mode", mode, "--pos", std::to_string(kWidth) + "x0"},
+        {"xrandr"}};
+    for (const auto& step : steps) {
+        if (run(step, with_display, log) != 0) {
+            why_ = "xrandr failed: " + test::read_file(log);
+            return false;
+        }
+    }
+    return true;
 }
 
 XServer::~XServer() {
@@ -167,7 +227,7 @@ std::ostream& operator<<(std::ostream& out, const Rgb& c) {
     return out << "RGB(" << c.r << ", " << c.g << ", " << c.b << ")";
 }
 
-Shot::Shot(const Tool& tool, const std::string& path) : path_(path) {
+Shot::Shot(const Tool& tool, const std::string& path, int width) : path_(path), width_(width) {
     if (!tool({"import", "-window", "root", path})) return;
     if (FIBITMAP* loaded = FreeImage_Load(FIF_PNG, path.c_str(), 0)) {
         dib_ = FreeImage_ConvertTo24Bits(loaded);
@@ -180,7 +240,8 @@ Shot::~Shot() {
 }
 
 bool Shot::ok() const {
-    return dib_ && FreeImage_GetWidth(dib_) == kWidth && FreeImage_GetHeight(dib_) == kHeight;
+    return dib_ && FreeImage_GetWidth(dib_) == static_cast<unsigned>(width_) &&
+           FreeImage_GetHeight(dib_) == kHeight;
 }
 
 Rgb Shot::at(int x, int y) const {
@@ -192,7 +253,7 @@ Rgb Shot::at(int x, int y) const {
 bool Shot::lit_box(int& left, int& top, int& right, int& bottom, Unlit unlit) const {
     left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = 0; x < width_; ++x) {
             const Rgb c = at(x, y);
             if (c.black() || (unlit == Unlit::BlackOrWhite && c.white())) continue;
             left = std::min(left, x), right = std::max(right, x);

@@ -46,18 +46,28 @@ void stop(pid_t pid, int signal = SIGTERM);
 int run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
         const std::string& output, int timeout_ms = 15000);
 
-// Xvfb, kWidth x kHeight x 24, on a display number that it chooses itself; stopped when this goes.
+// Xvfb, kWidth x kHeight x 24, on a display number that it chooses itself; or, with two
+// `heads`, Xorg's dummy driver with two kWidth x kHeight monitors side by side on one screen
+// (Xvfb's screens all look like one display to SDL). Stopped when this goes.
 class XServer : private test::NoCopy {
 public:
     // Started with `env` as its environment; display() stays empty when it did not start.
-    explicit XServer(const std::vector<std::string>& env);
+    explicit XServer(const std::vector<std::string>& env, int heads = 1);
     ~XServer();
     // ":N", or empty.
     const std::string& display() const { return display_; }
+    // Why a two-head server did not start (Xorg's log is in its folder).
+    const std::string& why() const { return why_; }
 
 private:
+    bool start(std::vector<std::string> argv, const std::vector<std::string>& env,
+               const std::string& output);
+    bool place_heads(const std::vector<std::string>& env);
+
     pid_t pid_ = -1;
     std::string display_;
+    std::string why_;
+    test::TempDir folder_;
 };
 
 // Runs a helper program (xdotool, import) on the test's display; true when it succeeded.
@@ -88,7 +98,8 @@ enum class Unlit { Black, BlackOrWhite };
 // back through FreeImage (which the caller has initialised).
 class Shot : private test::NoCopy {
 public:
-    Shot(const Tool& tool, const std::string& path);
+    // `width`: the screen's, kWidth unless two heads sit side by side.
+    Shot(const Tool& tool, const std::string& path, int width = kWidth);
     ~Shot();
     // Taken, read, and as large as the screen.
     bool ok() const;
@@ -100,6 +111,7 @@ public:
 
 private:
     std::string path_;
+    int width_;
     FIBITMAP* dib_ = nullptr;
 };
 
