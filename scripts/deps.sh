@@ -18,6 +18,7 @@ case "$profile" in
     packages=("${run[@]}"
       googletest libgtest-dev libgmock-dev
       xvfb xdotool x11-utils imagemagick
+      xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
       libheif-examples libavif-bin
       g++-mingw-w64-x86-64 wine wine64 nasm meson
       clang libclang-rt-14-dev clang-format
