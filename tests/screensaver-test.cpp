@@ -411,3 +411,53 @@ TEST_F(ScreenSaverTest, CaptionShowsThePathTheDateBothOrNothing) {
 }
 
 } // namespace
+
+// With `screens each`, the monitors change in turn, delai / monitors apart, each picture fitted
+// to its own monitor; Left, pause and Delete act on the monitor that changed last. Without it,
+// or with bad values, one picture over the whole window, and each bad value says so.
+TEST_F(ScreenSaverTest, EachMonitorChangesInTurnAndKeysActOnTheLastChanged) {
+    for (int i = 0; i < 5; ++i) picture("m" + std::to_string(i) + ".png");
+    ASSERT_TRUE(configure("screens EACH\nfade 800\ndelai 1000\npath " + (dir / "pics") + "\n"));
+    EXPECT_TRUE(saver.each_screen());
+    EXPECT_EQ(800, saver.fade_ms());
+    connect();
+    saver.set_screens({{0, 0, 320, 240}, {320, 0, 160, 120}});
+    tick_at(0);
+    EXPECT_EQ(0u, ticks(0, 480));
+    EXPECT_EQ(1u, ticks(480, 500));
+    EXPECT_EQ(1u, ticks(500, 1000));
+    ASSERT_EQ(3u, display.draws.size());
+    const struct {
+        int area_x, width, height;
+    } expected[] = {{0, 320, 240}, {320, 160, 120}, {0, 320, 240}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(expected[i].area_x, display.draws[i].area_x) << i;
+        EXPECT_EQ(expected[i].width, display.draws[i].width) << i;
+        EXPECT_EQ(expected[i].height, display.draws[i].height) << i;
+    }
+    saver.erase();
+    EXPECT_TRUE(state.traced("erase <" + display.draws[2].caption + ">"));
+    // Left: the picture before, where the picture on screen was; then on in turn.
+    saver.prev();
+    forced_at(1100);
+    EXPECT_EQ(0, display.draws.back().area_x);
+    EXPECT_EQ(display.draws[1].caption, display.draws.back().caption);
+    forced_at(1200);
+    EXPECT_EQ(320, display.draws.back().area_x);
+    saver.toggle_pause();
+    forced_at(1300);
+    EXPECT_EQ(320, display.draws.back().area_x);
+    EXPECT_EQ(display.draws[4].caption + "   pause", display.draws.back().caption);
+    // One monitor left: the whole window again, at the next step.
+    saver.set_screens({{0, 0, 320, 240}});
+    EXPECT_TRUE(state.traced("set_screens ( 1 monitors, one picture )"));
+
+    ScreenSaver other;
+    const std::string file = dir / "other.cfg";
+    test::write_file(file, "screens both\nfade -5\nfade 90000\n");
+    ASSERT_TRUE(other.read_config(file.c_str()));
+    EXPECT_FALSE(other.each_screen());
+    EXPECT_EQ(0, other.fade_ms());
+    EXPECT_TRUE(state.traced("read_config : unknown screens <both>, span kept"));
+    EXPECT_TRUE(state.traced("read_config : fade -5 outside 0 to 60000 ms, no fade kept"));
+}

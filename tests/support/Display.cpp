@@ -9,8 +9,8 @@
 namespace test {
 
 void RecordingDisplay::draw_bitmap(const BitMap* image, const std::string& caption) {
-    draws.push_back(
-        Draw{image != nullptr, image ? image->width() : 0, image ? image->height() : 0, caption});
+    draws.push_back(Draw{image != nullptr, image ? image->width() : 0, image ? image->height() : 0,
+                         caption, area_x_});
     captions.push_back(image ? caption : std::string());
 }
 

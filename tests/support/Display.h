@@ -16,6 +16,7 @@ public:
         int width;
         int height;
         std::string caption;
+        int area_x = -1; // left of the area set before the draw; -1 when none was
     };
     struct Trashed {
         std::string original;
@@ -26,6 +27,7 @@ public:
     explicit RecordingDisplay(std::string trash = "") : trash_(std::move(trash)) {}
 
     void draw_bitmap(const BitMap* image, const std::string& caption) override;
+    void set_area(const ScreenSaver::Area& area) override { area_x_ = area.x; }
     // Records the path, runs `during_delete`, then deletes unless `fail` is set.
     bool delete_file(const char* path) override;
     // Draws that showed a picture, not the no-image screen.
@@ -40,6 +42,7 @@ public:
 
 private:
     std::string trash_;
+    int area_x_ = -1;
 };
 
 } // namespace test
