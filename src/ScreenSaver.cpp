@@ -135,6 +135,12 @@ public:
     // Right pressed while a step waited: each brings one more step once it is done.
     int queued_steps = 0;
 
+    // Carries on the step that waits, fitted to its monitor (or the window).
+    FileManager::Step continue_step(std::string& path, BitMap*& image) {
+        if (screens.empty())
+            return file_manager.continueImage(screen_width, screen_height, path, image);
+        return file_manager.continueImage(step_area.width, step_area.height, path, image);
+    }
     // Begins a step at `now`: the next picture, or the wait for it.
     void begin_step(bool forced, std::int32_t now);
 
@@ -365,8 +371,7 @@ void ScreenSaver::next(bool forced) {
         if (forced && d.queued_steps < kMostQueued) ++d.queued_steps;
         std::string path;
         BitMap* image = nullptr;
-        const FileManager::Step step =
-            d.file_manager.continueImage(d.screen_width, d.screen_height, path, image);
+        const FileManager::Step step = d.continue_step(path, image);
         d.end_step(step, image, path, now);
         return;
     }
@@ -387,8 +392,7 @@ void ScreenSaver::on_decoded() {
     const ScopedValue<bool> running(d.running, true);
     std::string path;
     BitMap* image = nullptr;
-    const FileManager::Step step =
-        d.file_manager.continueImage(d.screen_width, d.screen_height, path, image);
+    const FileManager::Step step = d.continue_step(path, image);
     d.end_step(step, image, path, elapsed_ms());
 }
 
