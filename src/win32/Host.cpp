@@ -4,6 +4,7 @@
 #include "ScreenWindow.h"
 #include "Text.h"
 #include "WidePath.h"
+#include "WindowManager.h"
 
 #include <shlobj.h>
 
@@ -33,10 +34,21 @@ LRESULT CALLBACK preview_window_proc(HWND window, UINT message, WPARAM w_param, 
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        if (const WindowManager* display = WindowManager::of(window)) display->paint(paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
     case WM_TIMER:
         // A host in another process may go without destroying this child first.
         if (!IsWindow(preview_parent)) {
             DestroyWindow(window);
+            return 0;
+        }
+        if (w_param == WindowManager::kFadeTimer) {
+            if (WindowManager* display = WindowManager::of(window)) display->fade_frame();
             return 0;
         }
         g_screen_saver.next(false);

@@ -2,6 +2,7 @@
 
 #include "ScreenSaver.h"
 #include "Shell.h"
+#include "WindowManager.h"
 
 #include <cstdint>
 
@@ -10,6 +11,7 @@ const char kClassName[] = "GLWL";
 const WORD kIconId = 107;
 
 POINT cursor_reference = {0, 0};
+bool monitors_followed = false;
 bool cursor_reference_set = false;
 
 using GetSystemMetricsFunction = int(WINAPI*)(int);
@@ -93,6 +95,37 @@ bool probe_multiple_monitors() {
     return true;
 }
 
+namespace {
+BOOL CALLBACK add_monitor(HMONITOR, HDC, LPRECT rect, LPARAM list) {
+    reinterpret_cast<std::vector<RECT>*>(list)->push_back(*rect);
+    return TRUE;
+}
+} // namespace
+
+std::vector<ScreenSaver::Area> monitor_areas(HWND window) {
+    std::vector<ScreenSaver::Area> areas;
+    RECT place;
+    if (!GetWindowRect(window, &place)) return areas;
+    std::vector<RECT> monitors;
+    EnumDisplayMonitors(nullptr, nullptr, add_monitor, reinterpret_cast<LPARAM>(&monitors));
+    for (const RECT& m : monitors) {
+        RECT inside;
+        if (!IntersectRect(&inside, &m, &place)) continue;
+        ScreenSaver::Area area;
+        area.x = inside.left - place.left;
+        area.y = inside.top - place.top;
+        area.width = inside.right - inside.left;
+        area.height = inside.bottom - inside.top;
+        areas.push_back(area);
+    }
+    return areas;
+}
+
+void follow_monitors(HWND window) {
+    monitors_followed = true;
+    g_screen_saver.set_screens(monitor_areas(window));
+}
+
 HWND create_screen_window(HINSTANCE instance, bool small_mode) {
     WNDCLASSEXA window_class{};
     // The structure's own size: 48 bytes on 32-bit Windows, 80 on x64.
@@ -128,7 +161,19 @@ LRESULT CALLBACK screen_window_proc(HWND window, UINT message, WPARAM w_param, L
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        if (const WindowManager* display = WindowManager::of(window)) display->paint(paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_DISPLAYCHANGE:
+        if (monitors_followed) g_screen_saver.set_screens(monitor_areas(window));
+        return 0;
     case WM_KEYDOWN: {
+        // A fade ends before the key acts: the picture it acts on is the one in full view.
+        if (WindowManager* display = WindowManager::of(window)) display->finish_fade();
         const shell::Key key = key_of(w_param);
         const bool arrow = key == shell::Key::Right || key == shell::Key::Left;
         if (arrow && step_gives_way(window, l_param)) return 0;
@@ -145,6 +190,10 @@ LRESULT CALLBACK screen_window_proc(HWND window, UINT message, WPARAM w_param, L
         }
         return 0;
     case WM_TIMER:
+        if (w_param == WindowManager::kFadeTimer) {
+            if (WindowManager* display = WindowManager::of(window)) display->fade_frame();
+            return 0;
+        }
         g_screen_saver.next(false);
         return 0;
     case WM_MOUSEMOVE: {

@@ -7,7 +7,9 @@
 
 #include <shlobj.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -66,6 +68,42 @@ bool write_atomically(const std::string& path, const std::string& text) {
     return false;
 }
 
+// The choices of the caption and background lists: the file's value and what the user reads.
+struct Choice {
+    const char* value;
+    const wchar_t* label;
+};
+const Choice kCaptionChoices[] = {{"path", L"The file's path"},
+                                  {"date", L"The date taken"},
+                                  {"date+path", L"The date and the path"},
+                                  {"none", L"None"}};
+const Choice kBackgroundChoices[] = {{"black", L"Black"}, {"blur", L"The picture, blurred"}};
+
+template <std::size_t N>
+void fill_choices(HWND dialog, int id, const Choice (&choices)[N], const std::string& value) {
+    HWND list = GetDlgItem(dialog, id);
+    WPARAM selected = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choices[i].label));
+        if (value == choices[i].value) selected = static_cast<WPARAM>(i);
+    }
+    SendMessageW(list, CB_SETCURSEL, selected, 0);
+}
+
+template <std::size_t N>
+void take_choice(HWND dialog, int id, const Choice (&choices)[N], std::string& value) {
+    const LRESULT at = SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0);
+    if (at >= 0 && static_cast<std::size_t>(at) < N) value = choices[at].value;
+}
+
+// A field whose text was refused: a beep, and the text selected for the user to mend.
+bool refuse(HWND dialog, int id) {
+    MessageBeep(MB_ICONWARNING);
+    SetFocus(GetDlgItem(dialog, id));
+    SendDlgItemMessageW(dialog, id, EM_SETSEL, 0, -1);
+    return false;
+}
+
 std::wstring item_text(HWND dialog, int id) {
     const int length = GetWindowTextLengthW(GetDlgItem(dialog, id));
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
@@ -85,6 +123,10 @@ void fill(HWND dialog, const State& state) {
     SetDlgItemTextW(dialog, IDC_DELAY,
                     widen(settings::seconds_text(state.values.delay_ms)).c_str());
     CheckDlgButton(dialog, IDC_SMALL, state.values.small ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextW(dialog, IDC_FADE, std::to_wstring(state.values.fade_ms).c_str());
+    fill_choices(dialog, IDC_CAPTION, kCaptionChoices, state.values.caption);
+    fill_choices(dialog, IDC_BACKGROUND, kBackgroundChoices, state.values.background);
+    CheckDlgButton(dialog, IDC_EACH_SCREEN, state.values.each_screen ? BST_CHECKED : BST_UNCHECKED);
     HWND trace = GetDlgItem(dialog, IDC_TRACE);
     static const wchar_t* const kLevels[] = {L"0: the gravest only", L"1: and failures",
                                              L"2: and start-up", L"3: and events",
@@ -100,16 +142,20 @@ void fill(HWND dialog, const State& state) {
     SetDlgItemTextW(dialog, IDC_FILE, widen(where).c_str());
 }
 
-// What the controls hold; false, with the delay field selected, when the delay is no number.
+// What the controls hold; false, with the field selected, when the delay or the fade is no
+// number the show takes.
 bool collect(HWND dialog, settings::Settings& values) {
     std::int32_t delay = 0;
-    if (!settings::parse_seconds(widepath::narrow(item_text(dialog, IDC_DELAY)), delay)) {
-        MessageBeep(MB_ICONWARNING);
-        SetFocus(GetDlgItem(dialog, IDC_DELAY));
-        SendDlgItemMessageW(dialog, IDC_DELAY, EM_SETSEL, 0, -1);
-        return false;
-    }
+    if (!settings::parse_seconds(widepath::narrow(item_text(dialog, IDC_DELAY)), delay))
+        return refuse(dialog, IDC_DELAY);
+    std::int32_t fade = 0;
+    if (!settings::parse_fade(widepath::narrow(item_text(dialog, IDC_FADE)), fade))
+        return refuse(dialog, IDC_FADE);
     values.delay_ms = delay;
+    values.fade_ms = fade;
+    take_choice(dialog, IDC_CAPTION, kCaptionChoices, values.caption);
+    take_choice(dialog, IDC_BACKGROUND, kBackgroundChoices, values.background);
+    values.each_screen = IsDlgButtonChecked(dialog, IDC_EACH_SCREEN) == BST_CHECKED;
     values.folders.clear();
     HWND folders = GetDlgItem(dialog, IDC_FOLDERS);
     const LRESULT count = SendMessageW(folders, LB_GETCOUNT, 0, 0);

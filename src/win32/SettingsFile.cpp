@@ -59,7 +59,32 @@ bool whole_number(const std::string& text, std::int32_t& number) {
     return true;
 }
 
-enum class Group { None, Folders, Exclusions, Delay, Small, Trace };
+enum class Group {
+    None,
+    Folders,
+    Exclusions,
+    Delay,
+    Small,
+    Trace,
+    Caption,
+    Background,
+    Screens,
+    Fade,
+    Count
+};
+
+// The values that the show knows for caption and background, as the dialog writes them.
+const char* const kCaptions[] = {"path", "date", "date+path", "none"};
+const char* const kBackgrounds[] = {"black", "blur"};
+
+// `value` lowered when it is one of `known`; empty otherwise, which keeps the default.
+template <std::size_t N>
+std::string known_value(const std::string& value, const char* const (&known)[N]) {
+    const std::string v = lowered(value);
+    for (const char* k : known)
+        if (v == k) return v;
+    return {};
+}
 
 Group group_of(const std::string& key) {
     const std::string k = lowered(key);
@@ -68,6 +93,10 @@ Group group_of(const std::string& key) {
     if (k == "delai") return Group::Delay;
     if (k == "small") return Group::Small;
     if (k == "trace") return Group::Trace;
+    if (k == "caption") return Group::Caption;
+    if (k == "background") return Group::Background;
+    if (k == "screens") return Group::Screens;
+    if (k == "fade") return Group::Fade;
     return Group::None;
 }
 
@@ -86,7 +115,10 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 // The new lines of one group, the first of them with the comment of the line they replace.
-std::vector<std::string> group_lines(Group group, const Settings& wanted, const std::string& key) {
+// `held`: the file had the key, which is then written even with the default value.
+std::vector<std::string> group_lines(Group group, const Settings& wanted, const std::string& key,
+                                     bool held) {
+    const Settings defaults;
     std::vector<std::string> lines;
     switch (group) {
     case Group::Folders:
@@ -104,7 +136,23 @@ std::vector<std::string> group_lines(Group group, const Settings& wanted, const 
     case Group::Trace:
         lines.push_back(key + " " + std::to_string(wanted.trace));
         break;
+    case Group::Caption:
+        if (held || wanted.caption != defaults.caption) lines.push_back(key + " " + wanted.caption);
+        break;
+    case Group::Background:
+        if (held || wanted.background != defaults.background)
+            lines.push_back(key + " " + wanted.background);
+        break;
+    case Group::Screens:
+        if (held || wanted.each_screen)
+            lines.push_back(key + (wanted.each_screen ? " each" : " span"));
+        break;
+    case Group::Fade:
+        if (held || wanted.fade_ms != defaults.fade_ms)
+            lines.push_back(key + " " + std::to_string(wanted.fade_ms));
+        break;
     case Group::None:
+    case Group::Count:
         break;
     }
     return lines;
@@ -114,6 +162,7 @@ std::vector<std::string> group_lines(Group group, const Settings& wanted, const 
 
 Settings read(const std::string& text) {
     Settings result;
+    bool seen_caption = false, seen_background = false, seen_screens = false, seen_fade = false;
     for (const std::string& raw : lines_of(text)) {
         const Line line = split(raw);
         std::int32_t number = 0;
@@ -133,7 +182,29 @@ Settings read(const std::string& text) {
         case Group::Trace:
             if (whole_number(line.value, number)) result.trace = number;
             break;
+        // The show takes the first line of these keys: so does the dialog.
+        case Group::Caption:
+            if (!seen_caption && !known_value(line.value, kCaptions).empty())
+                result.caption = known_value(line.value, kCaptions);
+            seen_caption = true;
+            break;
+        case Group::Background:
+            if (!seen_background && !known_value(line.value, kBackgrounds).empty())
+                result.background = known_value(line.value, kBackgrounds);
+            seen_background = true;
+            break;
+        case Group::Screens:
+            if (!seen_screens) result.each_screen = lowered(line.value) == "each";
+            seen_screens = true;
+            break;
+        case Group::Fade:
+            if (!seen_fade && whole_number(line.value, number) && number >= 0 &&
+                number <= kLongestFade)
+                result.fade_ms = number;
+            seen_fade = true;
+            break;
         case Group::None:
+        case Group::Count:
             break;
         }
     }
@@ -147,12 +218,11 @@ std::string rewrite(const std::string& text, const Settings& wanted) {
     static const struct {
         Group group;
         const char* key;
-    } kGroups[] = {{Group::Folders, "dossier"},
-                   {Group::Exclusions, "sauf"},
-                   {Group::Delay, "delai"},
-                   {Group::Small, "small"},
-                   {Group::Trace, "trace"}};
-    bool written[6] = {};
+    } kGroups[] = {
+        {Group::Folders, "dossier"},       {Group::Exclusions, "sauf"}, {Group::Delay, "delai"},
+        {Group::Small, "small"},           {Group::Trace, "trace"},     {Group::Caption, "caption"},
+        {Group::Background, "background"}, {Group::Screens, "screens"}, {Group::Fade, "fade"}};
+    bool written[static_cast<int>(Group::Count)] = {};
     std::string out;
     for (const std::string& raw : lines_of(text)) {
         const Line line = split(raw);
@@ -164,7 +234,7 @@ std::string rewrite(const std::string& text, const Settings& wanted) {
         const int g = static_cast<int>(group);
         if (written[g]) continue;
         written[g] = true;
-        const std::vector<std::string> lines = group_lines(group, wanted, line.key);
+        const std::vector<std::string> lines = group_lines(group, wanted, line.key, true);
         for (std::size_t i = 0; i < lines.size(); ++i)
             out += lines[i] + (i == 0 ? line.comment : std::string()) + end;
         if (lines.empty() && !line.comment.empty())
@@ -172,7 +242,7 @@ std::string rewrite(const std::string& text, const Settings& wanted) {
     }
     for (const auto& entry : kGroups) {
         if (written[static_cast<int>(entry.group)]) continue;
-        for (const std::string& line : group_lines(entry.group, wanted, entry.key))
+        for (const std::string& line : group_lines(entry.group, wanted, entry.key, false))
             out += line + end;
     }
     return out;
@@ -209,6 +279,19 @@ bool parse_seconds(const std::string& text, std::int32_t& delay_ms) {
     while (i < text.size() && text[i] == ' ') ++i;
     if (digits == 0 || i != text.size() || ms > 2000000000) return false;
     delay_ms = static_cast<std::int32_t>(ms);
+    return true;
+}
+
+bool parse_fade(const std::string& text, std::int32_t& fade_ms) {
+    std::string::size_type first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return false;
+    const std::string::size_type last = text.find_last_not_of(' ');
+    const std::string digits = text.substr(first, last - first + 1);
+    if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long value = std::strtol(digits.c_str(), nullptr, 10);
+    if (value > kLongestFade) return false;
+    fade_ms = static_cast<std::int32_t>(value);
     return true;
 }
 

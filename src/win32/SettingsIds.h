@@ -10,3 +10,7 @@
 #define IDC_SMALL 206
 #define IDC_TRACE 207
 #define IDC_FILE 208
+#define IDC_CAPTION 209
+#define IDC_BACKGROUND 210
+#define IDC_FADE 211
+#define IDC_EACH_SCREEN 212

@@ -83,10 +83,13 @@ void run_message_loop(WorkerDecoder* decoder) {
 const char kWorkerSwitch[] = "--decode-worker";
 
 // The controller drives `window` until the quit message, its pictures decoded by a worker
-// process of this program; then the worker is stopped and the marked files go.
-void run_show(HWND window, bool hide_cursor, const std::string& argument0) {
+// process of this program; then the worker is stopped and the marked files go. Only the show
+// over the whole screen puts a picture on each monitor.
+void run_show(HWND window, bool whole_screen, const std::string& argument0) {
     WindowManager display(window);
+    display.set_fade_ms(g_screen_saver.fade_ms());
     g_screen_saver.set_window_manager(&display, display.width(), display.height());
+    if (whole_screen && g_screen_saver.each_screen()) follow_monitors(window);
     auto decoder = std::make_unique<WorkerDecoder>(
         platform::executable_path(argument0),
         std::vector<std::string>{kWorkerSwitch, std::to_string(g_screen_saver.trace_level()),
@@ -95,7 +98,7 @@ void run_show(HWND window, bool hide_cursor, const std::string& argument0) {
     decoder->start();
     g_screen_saver.set_decoder(decoder.get());
     SetTimer(window, 0, shell::kTimerPeriodMs, nullptr);
-    if (hide_cursor) ShowCursor(FALSE);
+    if (whole_screen) ShowCursor(FALSE);
     run_message_loop(decoder.get());
     g_screen_saver.set_decoder(nullptr);
     decoder.reset();

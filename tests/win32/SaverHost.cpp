@@ -164,8 +164,9 @@ int preview(const std::string& scr, bool vanish, bool early) {
 }
 
 // The Settings dialog filled through its controls' messages: `folder` added, the first folder
-// it showed removed, two exclusions, 2.5 seconds, small mode switched, trace level 1; then,
-// once the test asks, OK or Cancel.
+// it showed removed, two exclusions, 2.5 seconds, small mode switched, trace level 1, the
+// caption with date and path, the blurred background, a picture on each monitor, an 800 ms
+// fade; then, once the test asks, OK or Cancel.
 int settings(const std::string& scr, bool owned, bool ok, const std::string& folder) {
     HWND dialog = make_dialog();
     PROCESS_INFORMATION process;
@@ -206,6 +207,9 @@ int settings(const std::string& scr, bool owned, bool ok, const std::string& fol
     char delay[64] = "";
     GetDlgItemTextA(box, IDC_DELAY, delay, sizeof delay);
     report(std::string("delay ") + delay);
+    char fade[64] = "";
+    GetDlgItemTextA(box, IDC_FADE, fade, sizeof fade);
+    report(std::string("fade ") + fade);
 
     SendMessageA(folders, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folder.c_str()));
     SendMessageA(folders, LB_SETCURSEL, 0, 0);
@@ -214,6 +218,10 @@ int settings(const std::string& scr, bool owned, bool ok, const std::string& fol
     SetDlgItemTextA(box, IDC_DELAY, "2.5");
     SendMessageA(GetDlgItem(box, IDC_SMALL), BM_CLICK, 0, 0);
     SendMessageA(GetDlgItem(box, IDC_TRACE), CB_SETCURSEL, 1, 0);
+    SendMessageA(GetDlgItem(box, IDC_CAPTION), CB_SETCURSEL, 2, 0);
+    SendMessageA(GetDlgItem(box, IDC_BACKGROUND), CB_SETCURSEL, 1, 0);
+    SendMessageA(GetDlgItem(box, IDC_EACH_SCREEN), BM_CLICK, 0, 0);
+    SetDlgItemTextA(box, IDC_FADE, "800");
     pump(300);
     report("filled 1");
     while (!close_asked()) pump(20);

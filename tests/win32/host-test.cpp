@@ -147,7 +147,7 @@ TEST_F(WineShow, SettingsDialogWritesTheUsersFileOnOkKeepingItsOtherLinesAndNoth
     ASSERT_FALSE(file.empty());
     test::make_dirs(file.substr(0, file.rfind('/')));
     const std::string before =
-        "# my settings\r\ndossier D:\\old\r\ncachemb 64 # memory\r\ndelai 8000\r\n";
+        "# my settings\r\ndossier D:\\old\r\ncachemb 64 # memory\r\ndelai 8000\r\nfade 300\r\n";
     // As Notepad's "Unicode" would save it: UTF-16 with its mark.
     std::string utf16 = "\xFF\xFE";
     for (const char c : before) utf16 += std::string(1, c) + '\0';
@@ -170,6 +170,7 @@ TEST_F(WineShow, SettingsDialogWritesTheUsersFileOnOkKeepingItsOtherLinesAndNoth
         EXPECT_NE(std::string::npos, report.find(ok ? "owner dialog" : "owner none")) << report;
         EXPECT_NE(std::string::npos, report.find("\nfolders D:\\old\n")) << report;
         EXPECT_NE(std::string::npos, report.find("\ndelay 8\n")) << report;
+        EXPECT_NE(std::string::npos, report.find("\nfade 300\n")) << report;
         // For the README: the dialog as filled, where asked for.
         if (const char* keep = std::getenv("GW_KEEP_DIALOG_SHOT")) {
             wine::shot_when(show.unix_path("dialog.png"), [](const Shot&) { return true; });
@@ -182,7 +183,8 @@ TEST_F(WineShow, SettingsDialogWritesTheUsersFileOnOkKeepingItsOtherLinesAndNoth
         EXPECT_EQ("0", exit.substr(0, 1)) << show.report();
         EXPECT_EQ(std::string::npos, show.report().find("\nshow\n")) << show.report();
         EXPECT_EQ(ok ? "# my settings\r\ndossier D:\\new pictures\r\ncachemb 64 # memory\r\n"
-                       "delai 2500\r\nsauf thumbs\r\nsauf raw\r\nsmall\r\ntrace 1\r\n"
+                       "delai 2500\r\nfade 800\r\nsauf thumbs\r\nsauf raw\r\nsmall\r\ntrace 1\r\n"
+                       "caption date+path\r\nbackground blur\r\nscreens each\r\n"
                      : before,
                   test::read_file(file));
         EXPECT_FALSE(test::exists(file + ".new"));

@@ -7,12 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -94,6 +98,117 @@ TEST_F(WineShow, CoversTheScreenPictureCentredOneToOneUnderItsCaption) {
     ASSERT_TRUE(show.key("a"));
     EXPECT_EQ(0, show.exit_code());
     EXPECT_NE(std::string::npos, show.trace().find(" done\n"));
+}
+
+// The colour of one.bmp or two.bmp, by the path that the trace names.
+Rgb colour_of(const std::string& path) {
+    return path.find("one.bmp") != std::string::npos ? Rgb{200, 60, 30} : Rgb{30, 60, 200};
+}
+
+double seconds_since(std::chrono::steady_clock::time_point begin) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+}
+
+TEST_F(WineShow, AFadeBlendsThePictureInAndAKeyEndsItOnThePictureItActsOn) {
+    Show show;
+    show.configure("trace 4\ndelai 100000\nfade 5000\n" + show.folder_setting());
+    show.picture("one.bmp", 1000, 750, 200, 60, 30);
+    show.picture("two.bmp", 1000, 750, 30, 60, 200);
+    show.start({"/s"});
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    const std::string first = show.drawn().back();
+    const Rgb first_colour = colour_of(first);
+
+    // Early in the fade from black: some of the picture, far from all of it.
+    auto shot = shot_when(show.unix_path("fading.png"),
+                          [](const Shot& s) { return !s.at(960, 540).black(); });
+    ASSERT_TRUE(shot->ok());
+    EXPECT_FALSE(shot->at(960, 540).near(first_colour, 40)) << shot->at(960, 540);
+
+    // Delete ends the fade before it marks: the picture it marks is the one in full view.
+    const auto deleted = std::chrono::steady_clock::now();
+    EXPECT_EQ(first, desktop::mark(show, 1));
+    shot = shot_when(show.unix_path("marked.png"),
+                     [&](const Shot& s) { return s.at(960, 540) == first_colour; });
+    EXPECT_EQ(first_colour, shot->at(960, 540));
+    EXPECT_LT(seconds_since(deleted), 2.5) << "the fade ran its course";
+
+    // The next picture fades in over the first one, and ends on its own pixels exactly.
+    ASSERT_TRUE(show.step_key("Right"));
+    ASSERT_TRUE(show.wait_draws(2));
+    const auto drawn = std::chrono::steady_clock::now();
+    const Rgb second_colour = colour_of(show.drawn().back());
+    ASSERT_FALSE(first_colour == second_colour);
+    shot = shot_when(show.unix_path("between.png"),
+                     [&](const Shot& s) { return !s.at(960, 540).near(first_colour, 40); });
+    EXPECT_FALSE(shot->at(960, 540).near(second_colour, 40)) << shot->at(960, 540);
+    EXPECT_TRUE(wait_until(
+        [&] {
+            shot = std::make_unique<Shot>(wine::tool, show.unix_path("faded.png"));
+            return shot->ok() && shot->at(960, 540) == second_colour;
+        },
+        10000));
+    EXPECT_GT(seconds_since(drawn), 4.0);
+    for (int x : {245, 960, 1673}) EXPECT_EQ(second_colour, shot->at(x, 540)) << x;
+    EXPECT_TRUE(shot->at(239, 540).black() && shot->at(1680, 540).black());
+    int text = 0;
+    for (int y = 0; y < 18; ++y)
+        for (int x = 0; x < 239; ++x) text += shot->at(x, y) == Rgb{255, 240, 240};
+    EXPECT_GT(text, 20);
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
+}
+
+// CPU time (user and system, in ms) of the show's own process, the decode worker left out:
+// the processes whose command line names this show's copy of the program.
+double show_cpu_ms(const Show& show) {
+    const std::string own = show.dos_folder().substr(3) + "\\Glimmerwall.scr";
+    double ticks = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string line = test::read_file((entry.path() / "cmdline").string());
+        for (char& c : line)
+            if (c == '\0') c = ' ';
+        if (line.find(own) == std::string::npos || line.find("--decode-worker") != line.npos)
+            continue;
+        const std::string stat = test::read_file((entry.path() / "stat").string());
+        const auto after = stat.rfind(')');
+        if (after == std::string::npos) continue;
+        // After the name: state is field 3; utime and stime are fields 14 and 15.
+        std::istringstream fields(stat.substr(after + 2));
+        std::string field;
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i >= 14) ticks += std::stod(field);
+    }
+    return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// What a fade costs the show's process at 1920 x 1080, against a second without one: the
+// loop wakes for frames only while a fade runs.
+TEST_F(WineShow, AFadeCostsItsFramesAndNothingOnceOver) {
+    Show show;
+    show.configure("trace 4\ndelai 100000\nfade 800\n" + show.folder_setting());
+    show.picture("one.bmp", 1920, 1080, 200, 60, 30);
+    show.picture("two.bmp", 1920, 1080, 30, 60, 200);
+    show.start({"/s"});
+    ASSERT_TRUE(show.wait_draws(1)) << show.trace();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_GT(show_cpu_ms(show), 0.0) << "the show's process not found";
+
+    const double idle_begin = show_cpu_ms(show);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const double idle = show_cpu_ms(show) - idle_begin;
+
+    const double fade_begin = show_cpu_ms(show);
+    ASSERT_TRUE(show.step_key("Right"));
+    ASSERT_TRUE(show.wait_draws(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const double fade = show_cpu_ms(show) - fade_begin;
+    std::printf("an 800 ms fade at 1920x1080: %.0f ms of CPU in the show's process (the step "
+                "included), against %.0f ms in a second without one\n",
+                fade, idle);
+    EXPECT_LT(idle, 100.0);
+    ASSERT_TRUE(show.key("Escape"));
+    EXPECT_EQ(0, show.exit_code());
 }
 
 TEST_F(WineShow, SmallModeAtTheTopRightAndTraceOneHidesTheStartupLines) {
