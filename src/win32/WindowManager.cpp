@@ -16,9 +16,8 @@ const std::int32_t kModule = Tracer::register_module("WinMain");
 
 const COLORREF kTextColour =
     RGB(shell::kTextColour.red, shell::kTextColour.green, shell::kTextColour.blue);
-// The caption of a picture that keys no longer act on: half as bright.
 const COLORREF kDimTextColour =
-    RGB(shell::kTextColour.red / 2 + 1, shell::kTextColour.green / 2, shell::kTextColour.blue / 2);
+    RGB(shell::kDimTextColour.red, shell::kDimTextColour.green, shell::kDimTextColour.blue);
 const COLORREF kBlack = RGB(0, 0, 0);
 
 HFONT make_font(int height, const char* face) {
@@ -212,7 +211,7 @@ void WindowManager::draw_bitmap(const BitMap* image, const std::string& caption)
         const std::int32_t now = elapsed_ms();
         fade_.start(now, fade_ms_);
         std::int32_t due = now;
-        if (fade_.next_frame(now, due)) arm_timer(due, now);
+        if (fade_.next_frame(due)) arm_timer(due, now);
     } else {
         // Composed at the area's corner, inside it only.
         const int saved = SaveDC(canvas_.dc);
@@ -254,7 +253,7 @@ void WindowManager::fade_frame() {
                blend);
     show(a);
     std::int32_t due = now;
-    if (fade_.next_frame(now, due)) arm_timer(due, now);
+    if (fade_.next_frame(due)) arm_timer(due, now);
 }
 
 void WindowManager::finish_fade() {
