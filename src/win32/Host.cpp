@@ -34,13 +34,9 @@ LRESULT CALLBACK preview_window_proc(HWND window, UINT message, WPARAM w_param, 
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(window, &paint);
-        if (const WindowManager* display = WindowManager::of(window)) display->paint(paint);
-        EndPaint(window, &paint);
+    case WM_PAINT:
+        WindowManager::paint_window(window);
         return 0;
-    }
     case WM_TIMER:
         // A host in another process may go without destroying this child first.
         if (!IsWindow(preview_parent)) {

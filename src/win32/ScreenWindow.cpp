@@ -161,13 +161,9 @@ LRESULT CALLBACK screen_window_proc(HWND window, UINT message, WPARAM w_param, L
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(window, &paint);
-        if (const WindowManager* display = WindowManager::of(window)) display->paint(paint);
-        EndPaint(window, &paint);
+    case WM_PAINT:
+        WindowManager::paint_window(window);
         return 0;
-    }
     case WM_DISPLAYCHANGE:
         if (monitors_followed) g_screen_saver.set_screens(monitor_areas(window));
         return 0;

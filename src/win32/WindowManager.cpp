@@ -171,6 +171,13 @@ void WindowManager::show(const ScreenSaver::Area& area) const {
            SRCCOPY);
 }
 
+void WindowManager::paint_window(HWND window) {
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    if (const WindowManager* display = of(window)) display->paint(paint);
+    EndPaint(window, &paint);
+}
+
 void WindowManager::paint(const PAINTSTRUCT& paint) const {
     const RECT& r = paint.rcPaint;
     BitBlt(paint.hdc, r.left, r.top, r.right - r.left, r.bottom - r.top, canvas_.dc, r.left, r.top,

@@ -43,6 +43,8 @@ public:
     bool fading() const { return fade_.running(); }
     // Copies what the window shows onto the part `paint` asks for.
     void paint(const PAINTSTRUCT& paint) const;
+    // Answers the window's WM_PAINT from the copy of its display manager, if it has one.
+    static void paint_window(HWND window);
 
     std::int32_t width() const { return width_; }
     std::int32_t height() const { return height_; }
