@@ -17,7 +17,7 @@ fail() { echo "package-windows: $*" >&2; exit 1; }
 # Windows' own DLLs, the only ones the program may name (letter case ignored).
 system_dlls=" kernel32.dll user32.dll gdi32.dll shell32.dll advapi32.dll ole32.dll oleaut32.dll
   comctl32.dll comdlg32.dll shlwapi.dll ws2_32.dll msvcrt.dll bcrypt.dll uxtheme.dll
-  winmm.dll version.dll imm32.dll "
+  winmm.dll version.dll imm32.dll msimg32.dll "
 imports=$(x86_64-w64-mingw32-objdump -p "$build/Glimmerwall.scr" | sed -n 's/^\tDLL Name: //p')
 for dll in $imports; do
   lower=$(tr 'A-Z' 'a-z' <<<"$dll")
