@@ -324,6 +324,7 @@ void Show::dispatch(const SDL_Event& event) {
     }
     // A monitor that comes or goes is taken up at the next change.
     if (event.type == SDL_DISPLAYEVENT && each_screen_) controller_.set_screens(monitor_areas());
+    if (event.type == SDL_KEYDOWN) display_->end_fade();
     if (!shown_again)
         window_.handle(controller_, event);
     else if (!display_->repaint())

@@ -66,6 +66,8 @@ public:
     bool fade_due(std::int32_t& due_ms) const { return fade_.next_frame(due_ms); }
     // Shows the running fade's frame of now; its last frame is the new picture exactly.
     void fade_frame();
+    // Shows the running fade's last frame at once: a key acts on the picture in full view.
+    void end_fade() { show_fade(true); }
     // Moves a file or link (never a folder) to the freedesktop trash; true when it went there.
     bool delete_file(const char* path) override;
     // Shows the last frame again, for a window that was uncovered; false when the window lost

@@ -101,6 +101,8 @@ public:
 
     // The first screen's size changed: the next pictures are fitted to it.
     bool resized = false;
+    // The display manager whose fade a key ends (not owned), once there is one.
+    WindowManager* shown_by = nullptr;
 
 private:
     void add_screen(wl_output* output, std::uint32_t name);
@@ -548,6 +550,7 @@ void Client::key(std::uint32_t key, std::uint32_t state) {
     if (!alt && sym != XKB_KEY_Alt_L && sym != XKB_KEY_Alt_R && sym != XKB_KEY_F10)
         pressed = shell::key_from_code<xkb_keysym_t>(sym, XKB_KEY_space, XKB_KEY_Left,
                                                      XKB_KEY_Right, XKB_KEY_Delete);
+    if (shown_by) shown_by->end_fade();
     if (!shell::on_key(controller_, pressed)) ended_ = true;
 }
 
@@ -604,6 +607,7 @@ Outcome run(ScreenSaver& controller, Surface kind,
     if (!client.connect(why) || !client.first_frames(why)) return Outcome::NotShown;
     WindowManager display(client);
     display.set_fade(controller.fade_ms());
+    client.shown_by = &display;
     controller.set_window_manager(&display, display.width(), display.height());
     client.resized = false;
     std::unique_ptr<WorkerDecoder> decoder = make_decoder();
